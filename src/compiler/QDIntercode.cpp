@@ -1,0 +1,77 @@
+#include "compiler/QDIntercode.h"
+
+#include <limits>
+#include <new>
+#include <stdexcept>
+
+namespace velmora {
+
+namespace {
+constexpr const char *OutOfMemory = "Memory allocation has been failed.";
+constexpr std::int32_t InitialCapacity = 500;
+}  // namespace
+
+const char *IntercodeName(std::uint8_t code) {
+  switch (code) {
+#define VELMORA_INTERCODE_NAME(value, name) \
+  case value:                               \
+    return #name;
+    VELMORA_INTERCODES(VELMORA_INTERCODE_NAME)
+#undef VELMORA_INTERCODE_NAME
+  }
+  return "";
+}
+
+TQDIntercodeManager::TQDIntercodeManager() {
+  try {
+    Items.resize(InitialCapacity);
+    Capacity = InitialCapacity;
+  } catch (const std::bad_alloc &) {
+    ErrorMessage = OutOfMemory;
+  }
+}
+
+bool TQDIntercodeManager::Add(const TQDIntercode &item) {
+  ErrorMessage.clear();
+  if (Count + 1 >= Capacity && !Grow(2)) {
+    ErrorMessage = OutOfMemory;
+    return false;
+  }
+  Items[static_cast<std::size_t>(Count)] = item;
+  ++Count;
+  return true;
+}
+
+TQDIntercode TQDIntercodeManager::Get(int index) {
+  ErrorMessage.clear();
+  if (index < 0 || index >= Count) {
+    ErrorMessage = "index is incorrect";
+    return TQDIntercode{};
+  }
+  return Items[static_cast<std::size_t>(index)];
+}
+
+bool TQDIntercodeManager::Grow(int factor) {
+  // A manager without slots cannot grow by multiplying; a product that does not
+  // fit counts as running out of memory.
+  if (Capacity <= 0 || factor < 1 ||
+      Capacity > std::numeric_limits<std::int32_t>::max() / factor) {
+    ErrorMessage = OutOfMemory;
+    return false;
+  }
+  try {
+    std::vector<TQDIntercode> bigger(static_cast<std::size_t>(Capacity) * static_cast<std::size_t>(factor));
+    for (std::int32_t i = 0; i < Count; ++i) bigger[static_cast<std::size_t>(i)] = std::move(Items[static_cast<std::size_t>(i)]);
+    Items.swap(bigger);
+    Capacity *= factor;
+    return true;
+  } catch (const std::bad_alloc &) {
+    ErrorMessage = OutOfMemory;
+    return false;
+  } catch (const std::length_error &) {
+    ErrorMessage = OutOfMemory;
+    return false;
+  }
+}
+
+}  // namespace velmora

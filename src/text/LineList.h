@@ -1,0 +1,36 @@
+#pragma once
+// Line lists on disk: code page 932 text, read with CR LF, LF or CR line ends,
+// written with CR LF. Writing never damages the old file: the bytes go to a
+// temporary file beside it, which is then renamed over it.
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velmora::text {
+
+// Files larger than this are refused instead of being read into memory.
+constexpr std::size_t MaxTextFileBytes = 64u * 1024 * 1024;
+
+// Splits at CR LF, LF or CR. A line end at the very end does not start another line.
+std::vector<std::string> SplitLines(std::string_view text);
+
+// Reads a whole file. False with a message when it cannot be read or is over maxBytes.
+bool ReadFileBytes(const std::string &path, std::string &bytes, std::string &error,
+                   std::size_t maxBytes = MaxTextFileBytes);
+
+// Replaces the file's contents atomically; on failure the old file is untouched
+// and no temporary file is left behind.
+bool WriteFileAtomically(const std::string &path, std::string_view bytes, std::string &error);
+
+// Loads a CP932 line list as UTF-8 lines. Bytes that are not CP932 become U+FFFD
+// and `warning` says so; the load still succeeds.
+bool LoadLineList(const std::string &path, std::vector<std::string> &lines, std::string &error,
+                  std::string *warning = nullptr);
+
+// Saves UTF-8 lines as CP932, each line followed by CR LF. Fails, writing
+// nothing, when a character has no CP932 form.
+bool SaveLineList(const std::string &path, const std::vector<std::string> &lines,
+                  std::string &error);
+
+}  // namespace velmora::text
