@@ -243,7 +243,7 @@ void TQDExpression::Emit(std::uint8_t code, std::string o1, std::string o2, std:
   item.Operand1 = std::move(o1);
   item.Operand2 = std::move(o2);
   item.Operand3 = std::move(o3);
-  Intercode->Add(item);
+  Intercode->Add(std::move(item));
 }
 
 bool TQDExpression::Compile() {

@@ -31,13 +31,15 @@ TQDIntercodeManager::TQDIntercodeManager() {
   }
 }
 
-bool TQDIntercodeManager::Add(const TQDIntercode &item) {
+bool TQDIntercodeManager::Add(const TQDIntercode &item) { return Add(TQDIntercode(item)); }
+
+bool TQDIntercodeManager::Add(TQDIntercode &&item) {
   ErrorMessage.clear();
   if (Count + 1 >= Capacity && !Grow(2)) {
     ErrorMessage = OutOfMemory;
     return false;
   }
-  Items[static_cast<std::size_t>(Count)] = item;
+  Items[static_cast<std::size_t>(Count)] = std::move(item);
   ++Count;
   return true;
 }

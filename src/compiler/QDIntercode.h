@@ -52,6 +52,7 @@ class TQDIntercodeManager {
   int GetCount() const { return Count; }
   void Clear() { Count = 0; }
   bool Add(const TQDIntercode &item);
+  bool Add(TQDIntercode &&item);
   TQDIntercode Get(int index);
   bool Grow(int factor);
 };

@@ -48,7 +48,20 @@ TQDString::TQDString()
                     U"'",      U"'",  U"\"",     U"\"", U"?",      U"?",  U"\uFF41", U"\a",
                     U"\uFF42", U"\b", U"\uFF46", U"\f", U"\uFF4E", U"\n", U"\uFF52", U"\r",
                     U"\uFF54", U"\t", U"\uFF56", U"\v", U"\uFFE5", U"\uFFE5", U"\u2019", U"\u2019",
-                    U"\u201D", U"\u201D", U"\uFF1F", U"\uFF1F", U""} {}
+                    U"\u201D", U"\u201D", U"\uFF1F", U"\uFF1F", U""} {
+  for (char32_t c : Punctuation) AsciiSymbols[c / 64] |= std::uint64_t{1} << (c % 64);
+  for (const auto *table : {&QuoteMarks, &EscapeMarks, &StringBreakMarks, &LineCommentOpeners,
+                            &BlockCommentOpeners, &BlockCommentClosers}) {
+    for (const std::u32string &entry : *table) {
+      if (!entry.empty() && MarkStarts.find(entry[0]) == std::u32string::npos) MarkStarts += entry[0];
+    }
+  }
+}
+
+bool TQDString::CanStartMark(char32_t c) const {
+  if (c < 0x80 && (AsciiSymbols[c / 64] & (std::uint64_t{1} << (c % 64))) == 0) return false;
+  return MarkStarts.find(c) != std::u32string::npos;
+}
 
 // ---------------------------------------------------------------------------
 // Table lookups
@@ -73,7 +86,7 @@ bool TQDString::IsDigitChar(char32_t c) const {
 }
 
 bool TQDString::IsSymbolChar(char32_t c) const {
-  if (c < 0x80) return Punctuation.find(c) != std::u32string::npos;
+  if (c < 0x80) return (AsciiSymbols[c / 64] & (std::uint64_t{1} << (c % 64))) != 0;
   if (WidePunctuation.find(c) != std::u32string::npos) return true;
   for (std::size_t i = 0; !Alternatives[i].empty(); i += 2) {
     if (Alternatives[i].size() == 1 && Alternatives[i][0] == c) return true;
@@ -102,6 +115,7 @@ int TQDString::StringBreakIndexAt(const std::u32string &text, std::size_t p) con
 std::size_t TQDString::StringEventAt(const std::u32string &text, std::size_t p,
                                      std::size_t &skip) const {
   skip = 0;
+  if (!CanStartMark(text[p])) return 0;
   const int quote = SlotAt(text, p, QuoteMarks);
   if (quote != -1) return QuoteMarks[static_cast<std::size_t>(quote)].size();
   const int escape = EscapeLengthAt(text, p);
@@ -201,7 +215,7 @@ std::u32string TQDString::RemoveLineComment(const std::u32string &text) const {
   bool inside = false;
   std::size_t skip = 0;
   for (std::size_t p = 0; p < text.size(); ++p) {
-    if (!inside && SlotAt(text, p, LineCommentOpeners) != -1) {
+    if (!inside && CanStartMark(text[p]) && SlotAt(text, p, LineCommentOpeners) != -1) {
       return text.substr(0, p) + U" ";
     }
     if (skip > 0) {
@@ -241,7 +255,7 @@ std::u32string TQDString::RemoveBlockComments(const std::u32string &text) const 
   };
   std::size_t p = 0;
   while (p < text.size()) {
-    if (inside || SlotAt(text, p, BlockCommentOpeners) == -1) {
+    if (inside || !CanStartMark(text[p]) || SlotAt(text, p, BlockCommentOpeners) == -1) {
       out += text[p];
       step(p);
       ++p;
@@ -252,7 +266,8 @@ std::u32string TQDString::RemoveBlockComments(const std::u32string &text) const 
     std::size_t q = p;
     long end = -1;
     for (; q < text.size(); ++q) {
-      const int closer = inside ? -1 : SlotAt(text, q, BlockCommentClosers);
+      const int closer =
+          inside || !CanStartMark(text[q]) ? -1 : SlotAt(text, q, BlockCommentClosers);
       if (closer != -1) {
         end = static_cast<long>(q + BlockCommentClosers[static_cast<std::size_t>(closer)].size());
         break;

@@ -6,6 +6,7 @@
 //
 // Text is UTF-8; a character is one code point (an invalid byte counts as one
 // character). Positions below are 0-based character indices of the working text.
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -59,6 +60,11 @@ class TQDString {
   enum class TMode { Number, Symbol, String, Word };
 
   const std::u32string *Work = nullptr;  // the text being scanned
+  // Quick rejects for the hot loops, derived from the tables: ASCII punctuation,
+  // and the characters that can start a quote, escape, break or comment mark.
+  std::uint64_t AsciiSymbols[2] = {0, 0};
+  std::u32string MarkStarts;
+  bool CanStartMark(char32_t c) const;
 
   std::size_t Size() const { return Work->size(); }
   char32_t At(std::size_t p) const { return (*Work)[p]; }
