@@ -1,1 +1,158 @@
+#include "text/LineList.h"
+
 #include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+using namespace velmora::text;
+using L = std::vector<std::string>;
+
+namespace {
+
+class TempDir {
+ public:
+  TempDir() {
+    char tmpl[] = "/tmp/velmora-test-XXXXXX";
+    Path = mkdtemp(tmpl);
+  }
+  ~TempDir() { std::system(("rm -rf '" + Path + "'").c_str()); }
+  std::string File(const std::string &name) const { return Path + "/" + name; }
+  std::vector<std::string> Entries() const {
+    std::vector<std::string> names;
+    if (DIR *d = opendir(Path.c_str())) {
+      while (dirent *e = readdir(d)) {
+        const std::string n = e->d_name;
+        if (n != "." && n != "..") names.push_back(n);
+      }
+      closedir(d);
+    }
+    return names;
+  }
+  std::string Path;
+};
+
+std::string Slurp(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void Put(const std::string &path, const std::string &bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+}  // namespace
+
+TEST(LineList, SplitsAtEveryKindOfLineEnd) {
+  EXPECT_EQ(SplitLines("a\r\nb\nc\rd"), (L{"a", "b", "c", "d"}));
+  EXPECT_EQ(SplitLines("a\r\n"), (L{"a"})) << "a final line end starts no new line";
+  EXPECT_EQ(SplitLines("a\r\n\r\n"), (L{"a", ""}));
+  EXPECT_EQ(SplitLines("\n\r"), (L{"", ""}));
+  EXPECT_EQ(SplitLines("\r\r\n"), (L{"", ""}));
+  EXPECT_TRUE(SplitLines("").empty());
+}
+
+TEST(LineList, SavesCp932WithCrLfAndLoadsItBack) {
+  TempDir dir;
+  const std::string path = dir.File("作品.vokt");
+  std::string error;
+  ASSERT_TRUE(SaveLineList(path, {"<VOKT 1.0>", "r = x ＋ １", ""}, error)) << error;
+  EXPECT_EQ(Slurp(path), "<VOKT 1.0>\r\nr = x \x81\x7B \x82\x50\r\n\r\n");
+  L lines;
+  ASSERT_TRUE(LoadLineList(path, lines, error)) << error;
+  EXPECT_EQ(lines, (L{"<VOKT 1.0>", "r = x ＋ １", ""}));
+  EXPECT_EQ(dir.Entries().size(), 1u) << "no temporary file is left behind";
+  struct stat st {};
+  stat(path.c_str(), &st);
+  EXPECT_NE(st.st_mode & S_IRUSR, 0u) << "the file is readable like any other";
+}
+
+TEST(LineList, LoadWarnsAboutBytesThatAreNotCp932) {
+  TempDir dir;
+  const std::string path = dir.File("bad.txt");
+  Put(path, "ok\nx\x81");
+  L lines;
+  std::string error, warning;
+  ASSERT_TRUE(LoadLineList(path, lines, error, &warning));
+  EXPECT_EQ(lines, (L{"ok", "x\xEF\xBF\xBD"}));
+  EXPECT_FALSE(warning.empty());
+}
+
+TEST(LineList, UnencodableTextLeavesTheOldFileAlone) {
+  TempDir dir;
+  const std::string path = dir.File("keep.txt");
+  Put(path, "old contents\r\n");
+  std::string error;
+  EXPECT_FALSE(SaveLineList(path, {"fine", "but ¥ is not"}, error));
+  EXPECT_NE(error.find("U+00A5"), std::string::npos) << error;
+  EXPECT_EQ(Slurp(path), "old contents\r\n");
+  EXPECT_EQ(dir.Entries().size(), 1u);
+}
+
+TEST(LineList, FailedWritesKeepTheOldFile) {
+  TempDir dir;
+  std::string error;
+  // A directory in the way.
+  ASSERT_EQ(mkdir(dir.File("folder").c_str(), 0755), 0);
+  EXPECT_FALSE(SaveLineList(dir.File("folder"), {"x"}, error));
+  EXPECT_FALSE(error.empty());
+  // A folder that does not exist.
+  EXPECT_FALSE(SaveLineList(dir.File("missing/x.txt"), {"x"}, error));
+  EXPECT_FALSE(error.empty());
+
+  // The disk fills up part-way: a child process with a small file size limit.
+  const std::string path = dir.File("doc.txt");
+  Put(path, "precious\r\n");
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{4096, 4096};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::string e;
+    const bool ok = SaveLineList(path, L(2000, "a long line of formula text"), e);
+    _exit(!ok && !e.empty() ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the save must report the failure";
+  EXPECT_EQ(Slurp(path), "precious\r\n");
+  EXPECT_EQ(dir.Entries().size(), 2u) << "folder and doc.txt only, no temporary file";
+}
+
+TEST(LineList, PermissionsOfAnExistingFileAreKept) {
+  TempDir dir;
+  const std::string path = dir.File("mode.txt");
+  Put(path, "x");
+  chmod(path.c_str(), 0640);
+  std::string error;
+  ASSERT_TRUE(SaveLineList(path, {"y"}, error));
+  struct stat st {};
+  stat(path.c_str(), &st);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST(LineList, ReadingRefusesMissingHugeAndNonRegularFiles) {
+  TempDir dir;
+  std::string bytes, error;
+  EXPECT_FALSE(ReadFileBytes(dir.File("none"), bytes, error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_FALSE(ReadFileBytes(dir.Path, bytes, error));
+  EXPECT_FALSE(error.empty());
+  Put(dir.File("big"), std::string(2000, 'x'));
+  EXPECT_FALSE(ReadFileBytes(dir.File("big"), bytes, error, 1000));
+  EXPECT_NE(error.find("大きすぎる"), std::string::npos) << error;
+  EXPECT_TRUE(ReadFileBytes(dir.File("big"), bytes, error, 2000));
+  EXPECT_EQ(bytes.size(), 2000u);
+}

@@ -296,7 +296,8 @@ bool TQDExpression::RunLevels(int head, int tail, int lastLevel) {
   bool ok = true;
   for (int level = 1; level <= lastLevel && ok; ++level) {
     Cursor = Levels[level - 1].RightToLeft ? Nodes[Tail].Prev : Nodes[Head].Next;
-    while ((this->*Handlers[level - 1])()) {
+    const THandler handler = Handlers[level - 1];
+    while ((this->*handler)()) {
     }
     if (!ErrorMessage.empty()) {
       if (!TokensKept) KeepTokens(Head, Tail);

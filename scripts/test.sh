@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Builds everything and runs the whole test suite twice: an optimised build, and
+# a build with AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup-deps.sh
+
+jobs=$(nproc)
+for preset in release sanitize; do
+  echo "== $preset build"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+  echo "== $preset tests"
+  ctest --preset "$preset" -j "$jobs"
+done
