@@ -1,0 +1,110 @@
+#include "cli/CalcCommand.h"
+
+#include <unistd.h>
+
+#include "engine/ArithmeticUnit.h"
+#include "text/FloatFormat.h"
+#include "text/LineList.h"
+
+namespace velmora::cli {
+
+const char *const CalcUsage =
+    "usage: velmora-cli calc [--math-errors] [--dump=tokens|intercode] [FILE]\n"
+    "  Evaluates each line of FILE (UTF-8; standard input when FILE is absent or \"-\")\n"
+    "  as a constant formula in one engine, printing its value or its error.\n";
+
+namespace {
+
+void PutLine(std::FILE *out, const std::string &line) {
+  std::fwrite(line.data(), 1, line.size(), out);
+  std::fputc('\n', out);
+}
+
+bool ReadAll(std::FILE *in, std::string &bytes) {
+  char buffer[65536];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) bytes.append(buffer, n);
+  return !std::ferror(in);
+}
+
+}  // namespace
+
+int RunCalc(const std::vector<std::string> &args, std::FILE *out, std::FILE *err) {
+  bool mathErrors = false;
+  bool dumpTokens = false, dumpIntercode = false;
+  std::string file;
+  bool haveFile = false;
+  for (const std::string &a : args) {
+    if (a == "--math-errors") {
+      mathErrors = true;
+    } else if (a == "--dump=tokens") {
+      dumpTokens = true;
+    } else if (a == "--dump=intercode") {
+      dumpIntercode = true;
+    } else if ((a.size() > 1 && a[0] == '-' && a != "-") || haveFile) {
+      std::fprintf(err, "velmora-cli calc: unexpected argument '%s'\n%s", a.c_str(), CalcUsage);
+      return 2;
+    } else {
+      file = a;
+      haveFile = true;
+    }
+  }
+
+  std::string bytes, error;
+  if (!haveFile || file == "-") {
+    if (!ReadAll(stdin, bytes)) {
+      std::fprintf(err, "velmora-cli calc: cannot read standard input\n");
+      return 2;
+    }
+  } else if (!text::ReadFileBytes(file, bytes, error)) {
+    std::fprintf(err, "velmora-cli calc: %s\n", error.c_str());
+    return 2;
+  }
+
+  TArithmeticUnit engine;
+  engine.MathErrorMode = mathErrors;
+  TQDString scanner;
+  bool anyError = false;
+  const std::vector<std::string> lines = text::SplitLines(bytes);
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const std::string prefix = "定数式(" + std::to_string(i + 1) + "行目): ";
+    scanner.Text = lines[i];
+    const bool scanned = scanner.Tokenize();
+    const bool hasTokens = !scanner.Tokens->empty();
+    if (dumpTokens && hasTokens) {
+      std::string dump;
+      for (const std::string &t : *scanner.Tokens) dump += "\u2039" + t + "\u203A";
+      PutLine(out, dump);
+    }
+    if (!scanned) {
+      PutLine(out, prefix + scanner.ErrorMessage);
+      anyError = true;
+    }
+    if (!hasTokens) continue;
+
+    const bool compiled = engine.SetExpression(0, lines[i]);
+    if (dumpIntercode) {
+      for (int k = 0; k < engine.Intercode.GetCount(); ++k) {
+        const TQDIntercode c = engine.Intercode.Get(k);
+        PutLine(out, std::to_string(k) + "\t" + std::to_string(c.Code) + "\t" + std::to_string(c.ArgCount) +
+                         "\t" + c.Operand1 + "\t" + c.Operand2 + "\t" + c.Operand3);
+      }
+    }
+    long double value = 0;
+    if (!compiled || !engine.Calculate(0, value)) {
+      PutLine(out, prefix + engine.ErrorMessage);
+      anyError = true;
+      continue;
+    }
+    PutLine(out, text::FormatGeneral(value));
+    if (mathErrors) {
+      TStringList report;
+      engine.GetMathErrors(report);
+      for (const std::string &line : report) PutLine(out, line);
+    }
+  }
+  std::fflush(out);
+  return anyError ? 1 : 0;
+}
+
+}  // namespace velmora::cli

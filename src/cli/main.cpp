@@ -1,0 +1,33 @@
+// velmora-cli: the formula engine without windows.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cli/CalcCommand.h"
+
+namespace {
+
+const char *const Usage =
+    "usage: velmora-cli COMMAND [ARGS]\n"
+    "commands:\n"
+    "  calc [--math-errors] [--dump=tokens|intercode] [FILE]\n"
+    "      evaluate formula lines, one engine for all lines\n";
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(Usage, stdout);
+    return 0;
+  }
+  if (argc < 2) {
+    std::fputs(Usage, stderr);
+    return 2;
+  }
+  const std::string command = argv[1];
+  const std::vector<std::string> args(argv + 2, argv + argc);
+  if (command == "calc") return velmora::cli::RunCalc(args, stdout, stderr);
+  std::fprintf(stderr, "velmora-cli: unknown command '%s'\n%s", command.c_str(), Usage);
+  return 2;
+}

@@ -1,0 +1,93 @@
+#pragma once
+// TArithmeticUnit: the formula engine. It owns the variables, 800 slots of
+// compiled formulas and the work registers, compiles one formula line into a
+// slot (scanner -> parser -> intermediate code -> executable instructions) and
+// runs a slot over 80-bit long double values.
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "compiler/QDExpression.h"
+#include "compiler/QDIntercode.h"
+#include "formula/QDString.h"
+
+namespace velmora {
+
+class TAddressingManager;
+
+class TArithmeticUnit {
+ public:
+  struct TOperand {
+    std::uint8_t Mode = 0;  // 0 immediate (Value), 1 reference (Area, Index)
+    std::uint8_t Area = 0;  // 0 work register, 1 variable
+    std::int32_t Index = 0;
+    long double Value = 0;
+  };
+  struct TInstruction {
+    std::uint8_t Opcode = icInvalid;
+    TOperand Operands[3];
+  };
+  struct TVariable {
+    std::string Name;
+    long double Value = 0;
+  };
+  struct TExpression {
+    std::vector<TInstruction> Code;  // empty: the slot has no code
+    std::string Source;
+    std::int32_t Line = 0;  // kept for the caller; the engine never reads it
+    // Where each instruction's operands live, worked out once and refreshed only
+    // when the work area or the variable table has moved since.
+    struct TPlaces {
+      long double *P[3] = {nullptr, nullptr, nullptr};
+    };
+    std::vector<TPlaces> Places;
+    std::uint64_t PlacesGeneration = 0;
+  };
+
+  TArithmeticUnit();
+  ~TArithmeticUnit();
+  TArithmeticUnit(const TArithmeticUnit &) = delete;
+  TArithmeticUnit &operator=(const TArithmeticUnit &) = delete;
+
+  TQDString Scanner;
+  TQDIntercodeManager Intercode;
+  TQDExpression Parser;
+  std::int32_t WorkCapacity = 0;
+  std::vector<long double> Work;
+  bool MathErrorMode = false;
+  const std::int32_t ExpressionCount = 800;
+  std::vector<TExpression> Expressions;
+  std::int32_t VariableCount = 0;
+  std::int32_t VariableCapacity = 0;
+  std::vector<TVariable> Variables;
+  std::string ErrorMessage;
+
+  std::int32_t SearchVariable(const std::string &name, bool create);
+  long double *GetVariablePointer(const std::string &name, bool create);
+  bool GetVariableValue(const std::string &name, long double &value);
+  void ClearVariables();
+
+  bool SetExpression(int index, const std::string &text);
+  bool Calculate(int index, long double &result);
+  void GetMathErrors(TStringList &list);
+
+ private:
+  std::unordered_map<std::string, std::int32_t> VariableIndex;  // name -> first index
+  std::uint64_t StorageGeneration = 1;  // bumped whenever Work or Variables move
+  std::int32_t InstructionIndex = 0;    // the running instruction, for math error records
+
+  bool GrowVariables();
+  bool GrowWork();
+  void ResolvePlaces(TExpression &e);
+  bool Run(TExpression &e, long double &result);
+  bool Fail(const char *message);
+
+  // Translation state of one SetExpression.
+  struct TTranslation;
+  bool Translate(TExpression &slot, TTranslation &t);
+  bool ResolveOperand(const std::string &text, TOperand &operand, TTranslation &t);
+  bool StripAddress(const std::string &text, std::string &name);
+};
+
+}  // namespace velmora

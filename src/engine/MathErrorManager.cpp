@@ -1,0 +1,135 @@
+#include "engine/MathErrorManager.h"
+
+#include <cfloat>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "text/FloatFormat.h"
+
+namespace velmora {
+
+namespace {
+
+constexpr std::int32_t InitialCapacity = 200;
+
+void WriteToStandardError(const std::string &text, const std::string &caption) {
+  std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+}
+
+void AllocationFailed() {
+  // Text and caption stand the way round the user has always seen them.
+  TMathErrorManager::Alert("Error/MathErrorManager", "Memory allocation has been failed.");
+}
+
+const char *const ReportTexts[20] = {"asin(", "acos(", "atan(", "abs(", "cos(",  "cosh(", "exp(",
+                                     "ln(",   "log10(", "sin(", "sinh(", "sqrt(", "tan(",  "tanh(",
+                                     "ceil(", "floor(", "random(", "atan2(", "pow(", "mod("};
+
+}  // namespace
+
+const char *const TMathErrorManager::LibraryNames[20] = {
+    "asinl", "acosl", "atanl", "fabsl", "cosl",  "coshl",  "expl",   "logl",  "log10l", "sinl",
+    "sinhl", "sqrtl", "tanl",  "tanhl", "ceill", "floorl", "random", "atan2l", "powl",  "fmodl"};
+
+TMathErrorManager::TAlert TMathErrorManager::Alert = WriteToStandardError;
+
+TMathErrorManager::TMathErrorManager()
+    : OverflowValue(LDBL_MAX), UnderflowValue(LDBL_MIN), ZeroDivisionValue(LDBL_MAX) {
+  try {
+    Errors.resize(InitialCapacity);
+    Capacity = InitialCapacity;
+  } catch (const std::bad_alloc &) {
+    AllocationFailed();
+  }
+}
+
+TMathErrorManager &MathErrorManager() {
+  static TMathErrorManager manager;
+  return manager;
+}
+
+bool TMathErrorManager::Grow(std::int32_t factor) {
+  if (Capacity <= 0 || factor < 1 || Capacity > std::numeric_limits<std::int32_t>::max() / factor) {
+    AllocationFailed();
+    return false;
+  }
+  try {
+    std::vector<TMathError> bigger(static_cast<std::size_t>(Capacity) * static_cast<std::size_t>(factor));
+    std::memcpy(static_cast<void *>(bigger.data()), Errors.data(), sizeof(TMathError) * static_cast<std::size_t>(Count));
+    Errors.swap(bigger);
+    Capacity *= factor;
+    return true;
+  } catch (const std::bad_alloc &) {
+    AllocationFailed();
+    return false;
+  }
+}
+
+bool TMathErrorManager::Add(std::uint8_t kind, std::uint8_t function) {
+  if (Count >= Capacity && !Grow(2)) return false;
+  TMathError &e = Errors[static_cast<std::size_t>(Count)];
+  e.Kind = kind;
+  e.Function = function;
+  e.Position = PositionPointer ? *PositionPointer : 0;
+  e.Arg1 = Arg1Pointer ? *Arg1Pointer : 0;
+  e.Arg2 = Arg2Pointer ? *Arg2Pointer : 0;
+  ++Count;
+  return true;
+}
+
+void TMathErrorManager::AppendReport(std::vector<std::string> &lines) {
+  for (std::int32_t i = 0; i < Count; ++i) {
+    const TMathError &e = Errors[static_cast<std::size_t>(i)];
+    std::string line = "(" + std::to_string(e.Position) + ")";
+    switch (e.Kind) {
+      case KindDomain: line += "domain error: "; break;
+      case KindSingularity: line += "singularity: "; break;
+      case KindOverflow: line += "overflow: "; break;
+      case KindUnderflow: line += "underflow: "; break;
+      case KindTotalLoss: line += "total loss of significance: "; break;
+      case KindZeroDivision: line += "zero division"; break;
+      default: line += "undefined error: "; break;
+    }
+    if (e.Function <= 16) {
+      line += ReportTexts[e.Function] + text::FormatGeneral(e.Arg1) + ")";
+    } else if (e.Function <= 19 || e.Function == FunctionLogBase) {
+      line += (e.Function == FunctionLogBase ? "log(" : ReportTexts[e.Function]) +
+              text::FormatGeneral(e.Arg1) + ", " + text::FormatGeneral(e.Arg2) + ")";
+    } else if (e.Function == FunctionUnknown) {
+      line += "undefined function";
+    }
+    lines.push_back(std::move(line));
+  }
+  Count = 0;
+}
+
+int MathErrorHook(TMathFault &fault) {
+  TMathErrorManager &m = MathErrorManager();
+  if (!m.Collecting) return 0;
+  const std::uint8_t kind = fault.Type >= 1 && fault.Type <= 5 ? static_cast<std::uint8_t>(fault.Type - 1)
+                                                               : static_cast<std::uint8_t>(TMathErrorManager::KindOther);
+  std::uint8_t function = TMathErrorManager::FunctionUnknown;
+  for (std::uint8_t code = 0; code < 20; ++code) {
+    if (std::strcmp(fault.Name, TMathErrorManager::LibraryNames[code]) == 0) {
+      function = code;
+      break;
+    }
+  }
+  m.Arg1Pointer = &fault.Arg1;
+  m.Arg2Pointer = &fault.Arg2;
+  const bool added = m.Add(kind, function);
+  m.Arg1Pointer = m.Arg2Pointer = nullptr;
+  switch (kind) {
+    case TMathErrorManager::KindDomain: fault.Result = m.DomainValue; break;
+    case TMathErrorManager::KindSingularity: fault.Result = m.SingularityValue; break;
+    case TMathErrorManager::KindOverflow: fault.Result = m.OverflowValue; break;
+    case TMathErrorManager::KindUnderflow: fault.Result = m.UnderflowValue; break;
+    case TMathErrorManager::KindTotalLoss: fault.Result = m.TotalLossValue; break;
+    default: return 0;
+  }
+  return added ? 1 : 0;
+}
+
+}  // namespace velmora

@@ -1,0 +1,75 @@
+#pragma once
+// Records faults of the math functions (and the executor's zero divisions and
+// bad logarithm bases) while a picture is painted, so that one bad pixel does
+// not stop the picture; the records are worded afterwards.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace velmora {
+
+class TMathErrorManager {
+ public:
+  struct TMathError {
+    std::int32_t Position = 0;  // instruction index within the formula
+    long double Arg1 = 0;
+    long double Arg2 = 0;
+    std::uint8_t Kind = 0;      // 0 domain .. 4 total loss, 5 zero division, 6 other
+    std::uint8_t Function = 0;  // see the function codes below
+  };
+  enum : std::uint8_t {
+    KindDomain = 0, KindSingularity = 1, KindOverflow = 2, KindUnderflow = 3,
+    KindTotalLoss = 4, KindZeroDivision = 5, KindOther = 6
+  };
+  enum : std::uint8_t { FunctionRandom = 16, FunctionZeroDivision = 20, FunctionLogBase = 21, FunctionUnknown = 22 };
+
+  TMathErrorManager();
+
+  std::int32_t Capacity = 0;
+  bool Collecting = false;
+  std::vector<TMathError> Errors;
+  const std::int32_t *PositionPointer = nullptr;
+  const long double *Arg1Pointer = nullptr;
+  const long double *Arg2Pointer = nullptr;
+  const long double DomainValue = 0;
+  const long double SingularityValue = 0;
+  const long double OverflowValue;
+  const long double UnderflowValue;
+  const long double TotalLossValue = 0;
+  const long double ZeroDivisionValue;
+  std::int32_t Count = 0;
+
+  bool Add(std::uint8_t kind, std::uint8_t function);
+  bool Grow(std::int32_t factor);
+  void Clear() { Count = 0; }
+
+  // Appends one line per record ("(3)domain error: sqrt(-1)") and empties the records.
+  void AppendReport(std::vector<std::string> &lines);
+
+  // The library name of each function code 0..19, in code order.
+  static const char *const LibraryNames[20];
+
+  // How a message box is shown; the program installs its own. The default
+  // writes to standard error.
+  using TAlert = void (*)(const std::string &text, const std::string &caption);
+  static TAlert Alert;
+};
+
+// The one manager of the process, shared by every engine.
+TMathErrorManager &MathErrorManager();
+
+// A fault as the math library describes it: kind 1 domain, 2 singularity,
+// 3 overflow, 4 underflow, 5 total loss, 6 partial loss of significance.
+struct TMathFault {
+  int Type = 0;
+  const char *Name = "";
+  long double Arg1 = 0;
+  long double Arg2 = 0;
+  long double Result = 0;
+};
+
+// Consulted for every fault of a checked math function: records it while the
+// manager collects and supplies the substitute in Result; nonzero when handled.
+int MathErrorHook(TMathFault &fault);
+
+}  // namespace velmora

@@ -1,0 +1,10 @@
+#include "engine/Random.h"
+
+namespace velmora {
+
+TRandomGenerator &RandomGenerator() {
+  static TRandomGenerator generator;
+  return generator;
+}
+
+}  // namespace velmora

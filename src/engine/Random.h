@@ -1,0 +1,24 @@
+#pragma once
+// The process-wide generator behind random() and randomize(): a 64-bit linear
+// congruential state, seeded with 1 when the program starts.
+#include <cstdint>
+
+namespace velmora {
+
+class TRandomGenerator {
+ public:
+  TRandomGenerator() { Seed(1); }
+  std::uint64_t State = 0;
+
+  // Low 32 bits := seed * 0x015A4E35 + 1, high 32 bits := 0.
+  void Seed(std::uint32_t seed) { State = static_cast<std::uint32_t>(seed * 0x015A4E35u + 1u); }
+  // A value in 0 .. 2^31 - 1.
+  std::int32_t Draw() {
+    State = State * 0x0000015A00004E35ull + 1;
+    return static_cast<std::int32_t>((State >> 32) & 0x7FFFFFFF);
+  }
+};
+
+TRandomGenerator &RandomGenerator();
+
+}  // namespace velmora
