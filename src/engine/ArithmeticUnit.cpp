@@ -27,6 +27,24 @@ constexpr const char *ProcessorFault = "数式の実行中にエラーが発生�
 constexpr int FaultFlags = FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW;
 constexpr std::int32_t InitialCapacity = 100;
 
+// An invalid operation, a division by zero or an overflow shows in the x87
+// status word (long double arithmetic) or in MXCSR (where some library
+// functions do their work). Reading both inline is much cheaper than a call
+// to fetestexcept.
+inline bool FaultFlagsRaised() {
+#if defined(__x86_64__)
+  unsigned short status;
+  unsigned int mxcsr;
+  __asm__ volatile("fnstsw %0" : "=am"(status));
+  __asm__ volatile("stmxcsr %0" : "=m"(mxcsr));
+  return ((status | mxcsr) & FaultFlags) != 0;
+#else
+  return fetestexcept(FaultFlags) != 0;
+#endif
+}
+
+bool WritesOperand0(std::uint8_t opcode) { return opcode != icEnd && opcode != icRandomize; }
+
 bool StartsWith(const std::string &s, const std::string &prefix) {
   return s.size() >= prefix.size() && s.compare(0, prefix.size(), prefix) == 0;
 }
@@ -207,8 +225,20 @@ bool TArithmeticUnit::SetExpression(int index, const std::string &text) {
   }
   // A slot whose compilation failed holds no code: running it can never reach
   // half-translated instructions.
-  if (!ok) slot.Code.clear();
-  return ok;
+  if (!ok) {
+    slot.Code.clear();
+    return false;
+  }
+  slot.WrittenVariables.clear();
+  for (const TInstruction &ins : slot.Code) {
+    const TOperand &o = ins.Operands[0];
+    if (!WritesOperand0(ins.Opcode) || o.Mode != 1 || o.Area != 1) continue;
+    bool seen = false;
+    for (std::int32_t v : slot.WrittenVariables) seen = seen || v == o.Index;
+    if (!seen) slot.WrittenVariables.push_back(o.Index);
+  }
+  if (Snapshot.size() < slot.WrittenVariables.size()) Snapshot.resize(slot.WrittenVariables.size());
+  return true;
 }
 
 bool TArithmeticUnit::StripAddress(const std::string &text, std::string &name) {
@@ -374,25 +404,48 @@ bool TArithmeticUnit::Calculate(int index, long double &result) {
   TExpression &e = Expressions[static_cast<std::size_t>(index)];
   if (e.Code.empty()) return true;
   if (e.PlacesGeneration != StorageGeneration) ResolvePlaces(e);
-  // Flags left by someone else must not be taken for a fault of this run.
-  if (fetestexcept(FaultFlags)) feclearexcept(FaultFlags);
-  if (!MathErrorMode) return Run(e, result);
   TMathErrorManager &m = MathErrorManager();
   const bool wasCollecting = m.Collecting;
   const std::int32_t *oldPosition = m.PositionPointer;
-  m.Collecting = true;
-  m.PositionPointer = &InstructionIndex;
-  const bool ok = Run(e, result);
-  m.Collecting = wasCollecting;
-  m.PositionPointer = oldPosition;
+  if (MathErrorMode) {
+    m.Collecting = true;
+    m.PositionPointer = &InstructionIndex;
+  }
+
+  // Run at full speed, testing the processor's fault flags once at the end. If
+  // one is raised (rare: it ends the paint), put back everything the run changed
+  // and run again testing after every instruction, so that the run stops exactly
+  // at the faulting instruction with exactly the earlier writes in place.
+  const std::uint64_t randomState = RandomGenerator().State;
+  const std::int32_t recordCount = m.Count;
+  const std::size_t written = e.WrittenVariables.size();
+  for (std::size_t i = 0; i < written; ++i)
+    Snapshot[i] = Variables[static_cast<std::size_t>(e.WrittenVariables[i])].Value;
+  bool ok = Run<false>(e, result);
+  if (FaultFlagsRaised()) {
+    for (std::size_t i = 0; i < written; ++i)
+      Variables[static_cast<std::size_t>(e.WrittenVariables[i])].Value = Snapshot[i];
+    RandomGenerator().State = randomState;
+    m.Count = recordCount;
+    feclearexcept(FaultFlags);  // also drops flags that someone else left behind
+    ErrorMessage.clear();
+    result = 0;
+    ok = Run<true>(e, result);
+  }
+
+  if (MathErrorMode) {
+    m.Collecting = wasCollecting;
+    m.PositionPointer = oldPosition;
+  }
   return ok;
 }
 
+template <bool Careful>
 bool TArithmeticUnit::Run(TExpression &e, long double &result) {
   const TInstruction *code = e.Code.data();
   const TExpression::TPlaces *places = e.Places.data();
   auto faulted = [this] {
-    if (!fetestexcept(FaultFlags)) return false;
+    if (!Careful || !FaultFlagsRaised()) return false;
     feclearexcept(FaultFlags);
     ErrorMessage = ProcessorFault;
     return true;

@@ -43,6 +43,8 @@ class TArithmeticUnit {
     };
     std::vector<TPlaces> Places;
     std::uint64_t PlacesGeneration = 0;
+    // The variables the code writes, so that a run can be rolled back.
+    std::vector<std::int32_t> WrittenVariables;
   };
 
   TArithmeticUnit();
@@ -79,7 +81,9 @@ class TArithmeticUnit {
 
   bool GrowVariables();
   bool GrowWork();
+  std::vector<long double> Snapshot;    // values of a slot's written variables before a run
   void ResolvePlaces(TExpression &e);
+  template <bool Careful>
   bool Run(TExpression &e, long double &result);
   bool Fail(const char *message);
 

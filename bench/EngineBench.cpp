@@ -1,0 +1,106 @@
+// Per-pixel cost of the engine against the same formulas written as native
+// long double C++. Each benchmark walks a 1000 x 1000 grid column by column,
+// as painting does; the "time/pixel" counter is the figure to compare.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "engine/ArithmeticUnit.h"
+
+namespace {
+
+constexpr int Size = 1000;
+
+struct TFormulaSet {
+  const char *Name;
+  std::vector<std::string> Lines;
+};
+
+const TFormulaSet Sets[] = {
+    {"trig", {"r = 128 + 127*sin(x/10 + y/13)*cos(y/17)"}},
+    {"arith", {"r = (x*3 + y*5 - x*y/7 + 11) * (x - y) / 13 + (x + 2*y) * (y - 3*x) / 17 - x/19 + y/23 + x*y*0.001 - 5"}},
+    {"powexp", {"r = sqrt(x*x + y*y) + pow(x/100 + 1, 1.5) + exp(-y/100) + ln(x + 1)"}},
+    {"state", {"n++", "acc += x*0.5", "acc -= y*0.25", "r = acc/n", "g = r*2"}},
+};
+
+// The same formulas, natively. Variables live in memory as they do in the engine.
+struct TNative {
+  long double x, y, r, g, n, acc;
+};
+
+void Native(TNative &v, int set) {
+  switch (set) {
+    case 0: v.r = 128 + 127 * sinl(v.x / 10 + v.y / 13) * cosl(v.y / 17); break;
+    case 1:
+      v.r = (v.x * 3 + v.y * 5 - v.x * v.y / 7 + 11) * (v.x - v.y) / 13 + (v.x + 2 * v.y) * (v.y - 3 * v.x) / 17 -
+            v.x / 19 + v.y / 23 + v.x * v.y * 0.001L - 5;
+      break;
+    case 2: v.r = sqrtl(v.x * v.x + v.y * v.y) + powl(v.x / 100 + 1, 1.5L) + expl(-v.y / 100) + logl(v.x + 1); break;
+    case 3:
+      v.n++;
+      v.acc += v.x * 0.5L;
+      v.acc -= v.y * 0.25L;
+      v.r = v.acc / v.n;
+      v.g = v.r * 2;
+      break;
+  }
+}
+
+void PerPixel(benchmark::State &state) {
+  state.counters["time/pixel"] =
+      benchmark::Counter(static_cast<double>(Size) * Size,
+                         benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+void BM_Interpreter(benchmark::State &state) {
+  const TFormulaSet &set = Sets[state.range(0)];
+  velmora::TArithmeticUnit engine;
+  const int n = static_cast<int>(set.Lines.size());
+  for (int k = 0; k < n; ++k) {
+    if (!engine.SetExpression(k, set.Lines[static_cast<std::size_t>(k)])) {
+      state.SkipWithError(engine.ErrorMessage.c_str());
+      return;
+    }
+  }
+  long double *x = engine.GetVariablePointer("x", true);
+  long double *y = engine.GetVariablePointer("y", true);
+  engine.MathErrorMode = true;
+  long double result;
+  for (auto _ : state) {
+    for (int i = 0; i < Size; ++i) {
+      for (int j = 0; j < Size; ++j) {
+        *x = i;
+        *y = j;
+        for (int k = 0; k < n; ++k) engine.Calculate(k, result);
+      }
+    }
+    benchmark::DoNotOptimize(result);
+  }
+  state.SetLabel(set.Name);
+  PerPixel(state);
+}
+
+void BM_Native(benchmark::State &state) {
+  const int set = static_cast<int>(state.range(0));
+  TNative v{};
+  for (auto _ : state) {
+    for (int i = 0; i < Size; ++i) {
+      for (int j = 0; j < Size; ++j) {
+        v.x = i;
+        v.y = j;
+        Native(v, set);
+        benchmark::DoNotOptimize(v);
+      }
+    }
+  }
+  state.SetLabel(Sets[set].Name);
+  PerPixel(state);
+}
+
+}  // namespace
+
+BENCHMARK(BM_Interpreter)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Native)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
+BENCHMARK_MAIN();
