@@ -1,5 +1,6 @@
 #include "engine/ArithmeticUnit.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cfenv>
 #include <clocale>
@@ -35,8 +36,8 @@ inline bool FaultFlagsRaised() {
 #if defined(__x86_64__)
   unsigned short status;
   unsigned int mxcsr;
-  __asm__ volatile("fnstsw %0" : "=am"(status));
-  __asm__ volatile("stmxcsr %0" : "=m"(mxcsr));
+  __asm__ volatile("fnstsw %0" : "=am"(status) : : "memory");
+  __asm__ volatile("stmxcsr %0" : "=m"(mxcsr) : : "memory");
   return ((status | mxcsr) & FaultFlags) != 0;
 #else
   return fetestexcept(FaultFlags) != 0;
@@ -175,8 +176,8 @@ bool TArithmeticUnit::SetExpression(int index, const std::string &text) {
     return false;
   }
   TStringList &tokens = *Scanner.Tokens;
-  slot.Places.clear();
-  slot.PlacesGeneration = 0;
+  slot.Steps.clear();
+  slot.StepsGeneration = 0;
   if (tokens.empty()) {
     TInstruction end;
     end.Opcode = icEnd;  // operand 0: the immediate 0
@@ -378,18 +379,56 @@ bool TArithmeticUnit::Translate(TExpression &slot, TTranslation &t) {
 // ---------------------------------------------------------------------------
 // Execution
 
-void TArithmeticUnit::ResolvePlaces(TExpression &e) {
-  e.Places.resize(e.Code.size());
+void TArithmeticUnit::PrepareSteps(TExpression &e) {
+  e.Steps.resize(e.Code.size());
+  const long double *previous = nullptr;  // where the previous instruction wrote
   for (std::size_t i = 0; i < e.Code.size(); ++i) {
+    TInstruction &ins = e.Code[i];
+    TExpression::TStep &step = e.Steps[i];
     for (int k = 0; k < 3; ++k) {
-      TOperand &o = e.Code[i].Operands[k];
-      long double *&place = e.Places[i].P[k];
-      if (o.Mode == 0) place = &o.Value;
-      else if (o.Area == 0) place = &Work[static_cast<std::size_t>(o.Index)];
-      else place = &Variables[static_cast<std::size_t>(o.Index)].Value;
+      TOperand &o = ins.Operands[k];
+      if (o.Mode == 0) step.P[k] = &o.Value;
+      else if (o.Area == 0) step.P[k] = &Work[static_cast<std::size_t>(o.Index)];
+      else step.P[k] = &Variables[static_cast<std::size_t>(o.Index)].Value;
+    }
+    // Increment, decrement and the end read operand 0; the others read 1 and 2.
+    const bool readsOperand0 = ins.Opcode == icIncrement || ins.Opcode == icDecrement || ins.Opcode == icEnd;
+    int variant = 0;
+    if (previous) {
+      if (readsOperand0 ? step.P[0] == previous : step.P[1] == previous) variant |= 1;
+      if (!readsOperand0 && step.P[2] == previous) variant |= 2;
+    }
+    step.Op = static_cast<std::uint16_t>(ins.Opcode * 8 + variant);
+    previous = WritesOperand0(ins.Opcode) ? step.P[0] : nullptr;
+  }
+  // A temporary that no later instruction reads from memory (the next one
+  // takes it from the register) need not be stored at all. Walk backwards,
+  // knowing for each work register whether its next access is a read.
+  std::vector<std::uint8_t> readNext(static_cast<std::size_t>(WorkCapacity), 0);
+  for (std::size_t i = e.Code.size(); i-- > 0;) {
+    const TInstruction &ins = e.Code[i];
+    TExpression::TStep &step = e.Steps[i];
+    const int variant = step.Op % 8;
+    auto isWork = [](const TOperand &o) { return o.Mode == 1 && o.Area == 0; };
+    if (WritesOperand0(ins.Opcode) && isWork(ins.Operands[0])) {
+      std::uint8_t &next = readNext[static_cast<std::size_t>(ins.Operands[0].Index)];
+      if (!next) step.Op = static_cast<std::uint16_t>(step.Op | 4);
+      next = 0;
+    }
+    // This instruction's own reads come before its write.
+    const bool readsOperand0 = ins.Opcode == icIncrement || ins.Opcode == icDecrement || ins.Opcode == icEnd;
+    int reads[2] = {-1, -1};
+    if (readsOperand0) {
+      if (!(variant & 1)) reads[0] = 0;
+    } else if (ins.Opcode != icRandomize) {
+      if (!(variant & 1)) reads[0] = 1;
+      if (!(variant & 2)) reads[1] = 2;
+    }
+    for (int k : reads) {
+      if (k >= 0 && isWork(ins.Operands[k])) readNext[static_cast<std::size_t>(ins.Operands[k].Index)] = 1;
     }
   }
-  e.PlacesGeneration = StorageGeneration;
+  e.StepsGeneration = StorageGeneration;
 }
 
 bool TArithmeticUnit::Fail(const char *message) {
@@ -403,7 +442,7 @@ bool TArithmeticUnit::Calculate(int index, long double &result) {
   if (index < 0 || index >= ExpressionCount) return Fail("Invalid expression index is selected.");
   TExpression &e = Expressions[static_cast<std::size_t>(index)];
   if (e.Code.empty()) return true;
-  if (e.PlacesGeneration != StorageGeneration) ResolvePlaces(e);
+  if (e.StepsGeneration != StorageGeneration) PrepareSteps(e);
   TMathErrorManager &m = MathErrorManager();
   const bool wasCollecting = m.Collecting;
   const std::int32_t *oldPosition = m.PositionPointer;
@@ -440,105 +479,164 @@ bool TArithmeticUnit::Calculate(int index, long double &result) {
   return ok;
 }
 
+// The executor is threaded: every instruction ends with its own jump to the
+// next one, which the processor predicts far better than one shared switch.
 template <bool Careful>
 bool TArithmeticUnit::Run(TExpression &e, long double &result) {
-  const TInstruction *code = e.Code.data();
-  const TExpression::TPlaces *places = e.Places.data();
+  // Each case is expanded once per variant V (which operands come from the
+  // register holding the previous result), so that choice costs nothing at run time.
+#define A0 ((V & 1) ? acc : *p[0])
+#define A1 ((V & 1) ? acc : *p[1])
+#define A2 ((V & 2) ? acc : *p[2])
+#define STORE(value)         \
+  acc = (value);             \
+  if (Careful) checked::Settle(acc); \
+  if (!(V & 4)) *p[0] = acc; \
+  if (faulted()) return false;
+#define NEXT()                                                \
+  do {                                                        \
+    ++step;                                                   \
+    ++ip;                                                     \
+    p = step->P;                                              \
+    goto *table[step->Op].load(std::memory_order_relaxed);    \
+  } while (0)
+#define VARIANT(code, v, ...) \
+  L_##code##_##v : {            \
+    constexpr int V = v;        \
+    __VA_ARGS__                 \
+  }                             \
+  NEXT();
+#define CASE2(code, ...)                                                          \
+  VARIANT(code, 0, __VA_ARGS__) VARIANT(code, 1, __VA_ARGS__)                    \
+  VARIANT(code, 4, __VA_ARGS__) VARIANT(code, 5, __VA_ARGS__)
+#define CASE4(code, ...)                                                          \
+  CASE2(code, __VA_ARGS__)                                                        \
+  VARIANT(code, 2, __VA_ARGS__) VARIANT(code, 3, __VA_ARGS__)                    \
+  VARIANT(code, 6, __VA_ARGS__) VARIANT(code, 7, __VA_ARGS__)
+#define UNARY(code, fn) CASE2(code, InstructionIndex = ip; STORE(checked::fn(A1)))
+#define LABEL(code, v) table[code * 8 + v].store(&&L_##code##_##v, std::memory_order_relaxed);
+#define LABELS2(code) LABEL(code, 0) LABEL(code, 1) LABEL(code, 4) LABEL(code, 5)
+#define LABELS4(code) LABELS2(code) LABEL(code, 2) LABEL(code, 3) LABEL(code, 6) LABEL(code, 7)
+
+  // Jump targets by step code; filled on first use (the same values whichever
+  // thread gets there first).
+  static std::atomic<const void *> table[64 * 8];
+  static std::atomic<bool> ready{false};
+  if (!ready.load(std::memory_order_acquire)) {
+    for (auto &entry : table) entry.store(&&L_unknown, std::memory_order_relaxed);
+    LABELS2(icIncrement) LABELS2(icDecrement) LABELS2(icAssign) LABELS2(icNegate)
+    LABELS4(icAdd) LABELS4(icSubtract) LABELS4(icMultiply) LABELS4(icDivide)
+    table[icRandomize * 8].store(&&L_icRandomize, std::memory_order_relaxed);
+    LABELS2(icRandom) LABELS2(icAsin) LABELS2(icAcos) LABELS2(icAtan) LABELS2(icAbs)
+    LABELS2(icCos) LABELS2(icCosh) LABELS2(icExp) LABELS2(icLn) LABELS2(icLog10)
+    LABELS2(icSin) LABELS2(icSinh) LABELS2(icSqrt) LABELS2(icTan) LABELS2(icTanh)
+    LABELS2(icCeil) LABELS2(icFloor)
+    LABELS4(icAtan2) LABELS4(icPow) LABELS4(icMod) LABELS4(icLog)
+    LABEL(icEnd, 0) LABEL(icEnd, 1)
+    ready.store(true, std::memory_order_release);
+  }
+
   auto faulted = [this] {
     if (!Careful || !FaultFlagsRaised()) return false;
     feclearexcept(FaultFlags);
     ErrorMessage = ProcessorFault;
     return true;
   };
-  for (std::int32_t ip = 0;; ++ip) {
-    long double *const *p = places[ip].P;
-    switch (code[ip].Opcode) {
-      case icIncrement: *p[0] = *p[0] + 1; if (faulted()) return false; break;
-      case icDecrement: *p[0] = *p[0] - 1; if (faulted()) return false; break;
-      case icAssign: *p[0] = *p[1]; break;
-      case icNegate: *p[0] = -*p[1]; break;
-      case icAdd: *p[0] = *p[1] + *p[2]; if (faulted()) return false; break;
-      case icSubtract: *p[0] = *p[1] - *p[2]; if (faulted()) return false; break;
-      case icMultiply: *p[0] = *p[1] * *p[2]; if (faulted()) return false; break;
-      case icDivide: {
-        const long double divisor = *p[2];
-        if (divisor != 0) {
-          *p[0] = *p[1] / divisor;
-          if (faulted()) return false;
-        } else if (!MathErrorMode) {
-          return Fail("0での除算が行われました");
-        } else {
-          TMathErrorManager &m = MathErrorManager();
-          InstructionIndex = ip;
-          m.Add(TMathErrorManager::KindZeroDivision, TMathErrorManager::FunctionZeroDivision);
-          *p[0] = m.ZeroDivisionValue;
-        }
-        break;
-      }
-      case icRandomize:
-        RandomGenerator().Seed(static_cast<std::uint32_t>(std::time(nullptr)));
-        break;
-      case icRandom: {
-        const long double v = *p[1];
-        // Truncating NaN or a value beyond 64 bits is an invalid operation of the processor.
-        if (!(std::fabs(v) < 0x1p63L)) return Fail(ProcessorFault);
-        const auto n = static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::int64_t>(v)));
-        *p[0] = n == 0 ? 0.0L : static_cast<long double>(RandomGenerator().Draw() % n);
-        break;
-      }
-#define VELMORA_UNARY(code, fn)              \
-  case code: {                               \
-    InstructionIndex = ip;                   \
-    *p[0] = checked::fn(*p[1]);              \
-    if (faulted()) return false;             \
-    break;                                   \
-  }
-        VELMORA_UNARY(icAsin, Asin)
-        VELMORA_UNARY(icAcos, Acos)
-        VELMORA_UNARY(icAtan, Atan)
-        VELMORA_UNARY(icAbs, Abs)
-        VELMORA_UNARY(icCos, Cos)
-        VELMORA_UNARY(icCosh, Cosh)
-        VELMORA_UNARY(icExp, Exp)
-        VELMORA_UNARY(icLn, Ln)
-        VELMORA_UNARY(icLog10, Log10)
-        VELMORA_UNARY(icSin, Sin)
-        VELMORA_UNARY(icSinh, Sinh)
-        VELMORA_UNARY(icSqrt, Sqrt)
-        VELMORA_UNARY(icTan, Tan)
-        VELMORA_UNARY(icTanh, Tanh)
-        VELMORA_UNARY(icCeil, Ceil)
-        VELMORA_UNARY(icFloor, Floor)
-#undef VELMORA_UNARY
-      case icAtan2: InstructionIndex = ip; *p[0] = checked::Atan2(*p[1], *p[2]); if (faulted()) return false; break;
-      case icPow: InstructionIndex = ip; *p[0] = checked::Pow(*p[1], *p[2]); if (faulted()) return false; break;
-      case icMod: InstructionIndex = ip; *p[0] = checked::Mod(*p[1], *p[2]); if (faulted()) return false; break;
-      case icLog: {
-        InstructionIndex = ip;
-        const long double baseValue = *p[1], value = *p[2];
-        const long double base = checked::Ln(baseValue);
-        if (base != 0) {
-          *p[0] = checked::Ln(value) / base;
-          if (faulted()) return false;
-        } else if (!MathErrorMode) {
-          return Fail("logの底が範囲外です.");
-        } else {
-          TMathErrorManager &m = MathErrorManager();
-          m.Arg1Pointer = &baseValue;
-          m.Arg2Pointer = &value;
-          m.Add(TMathErrorManager::KindDomain, TMathErrorManager::FunctionLogBase);
-          m.Arg1Pointer = m.Arg2Pointer = nullptr;
-          *p[0] = m.DomainValue;
-        }
-        break;
-      }
-      case icEnd:
-        result = *p[0];
-        return true;
-      default:
-        return Fail("unknown instruction code is used.");
+  const TExpression::TStep *step = e.Steps.data();
+  std::int32_t ip = 0;
+  long double *const *p = step->P;
+  long double acc = 0;  // the value the previous instruction wrote
+  goto *table[step->Op].load(std::memory_order_relaxed);
+
+  CASE2(icIncrement, STORE(A0 + 1))
+  CASE2(icDecrement, STORE(A0 - 1))
+  CASE2(icAssign, acc = A1; if (!(V & 4)) *p[0] = acc;)
+  CASE2(icNegate, acc = -A1; if (!(V & 4)) *p[0] = acc;)
+  CASE4(icAdd, STORE(A1 + A2))
+  CASE4(icSubtract, STORE(A1 - A2))
+  CASE4(icMultiply, STORE(A1 * A2))
+  CASE4(icDivide, {
+    const long double dividend = A1, divisor = A2;
+    if (divisor != 0) {
+      STORE(dividend / divisor)
+    } else if (!MathErrorMode) {
+      return Fail("0での除算が行われました");
+    } else {
+      TMathErrorManager &m = MathErrorManager();
+      InstructionIndex = ip;
+      m.Add(TMathErrorManager::KindZeroDivision, TMathErrorManager::FunctionZeroDivision);
+      acc = m.ZeroDivisionValue;
+      if (!(V & 4)) *p[0] = acc;
     }
-  }
+  })
+L_icRandomize:
+  RandomGenerator().Seed(static_cast<std::uint32_t>(std::time(nullptr)));
+  NEXT();
+  CASE2(icRandom, {
+    const long double v = A1;
+    // Truncating NaN or a value beyond 64 bits is an invalid operation of the processor.
+    if (!(std::fabs(v) < 0x1p63L)) return Fail(ProcessorFault);
+    const auto n = static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::int64_t>(v)));
+    acc = n == 0 ? 0.0L : static_cast<long double>(RandomGenerator().Draw() % n);
+    if (!(V & 4)) *p[0] = acc;
+  })
+  UNARY(icAsin, Asin)
+  UNARY(icAcos, Acos)
+  UNARY(icAtan, Atan)
+  UNARY(icAbs, Abs)
+  UNARY(icCos, Cos)
+  UNARY(icCosh, Cosh)
+  UNARY(icExp, Exp)
+  UNARY(icLn, Ln)
+  UNARY(icLog10, Log10)
+  UNARY(icSin, Sin)
+  UNARY(icSinh, Sinh)
+  UNARY(icSqrt, Sqrt)
+  UNARY(icTan, Tan)
+  UNARY(icTanh, Tanh)
+  UNARY(icCeil, Ceil)
+  UNARY(icFloor, Floor)
+  CASE4(icAtan2, InstructionIndex = ip; STORE(checked::Atan2(A1, A2)))
+  CASE4(icPow, InstructionIndex = ip; STORE(checked::Pow(A1, A2)))
+  CASE4(icMod, InstructionIndex = ip; STORE(checked::Mod(A1, A2)))
+  CASE4(icLog, {
+    InstructionIndex = ip;
+    const long double baseValue = A1, value = A2;
+    const long double base = checked::Ln(baseValue);
+    if (base != 0) {
+      STORE(checked::Ln(value) / base)
+    } else if (!MathErrorMode) {
+      return Fail("logの底が範囲外です.");
+    } else {
+      TMathErrorManager &m = MathErrorManager();
+      m.Arg1Pointer = &baseValue;
+      m.Arg2Pointer = &value;
+      m.Add(TMathErrorManager::KindDomain, TMathErrorManager::FunctionLogBase);
+      m.Arg1Pointer = m.Arg2Pointer = nullptr;
+      acc = m.DomainValue;
+      if (!(V & 4)) *p[0] = acc;
+    }
+  })
+L_icEnd_0:
+  result = *p[0];
+  return true;
+L_icEnd_1:
+  result = acc;
+  return true;
+L_unknown:
+  return Fail("unknown instruction code is used.");
+#undef LABELS4
+#undef LABELS2
+#undef LABEL
+#undef VARIANT
+#undef UNARY
+#undef CASE4
+#undef CASE2
+#undef NEXT
+#undef STORE
+#undef A2
+#undef A1
+#undef A0
 }
 
 void TArithmeticUnit::GetMathErrors(TStringList &list) { MathErrorManager().AppendReport(list); }

@@ -36,13 +36,18 @@ class TArithmeticUnit {
     std::vector<TInstruction> Code;  // empty: the slot has no code
     std::string Source;
     std::int32_t Line = 0;  // kept for the caller; the engine never reads it
-    // Where each instruction's operands live, worked out once and refreshed only
-    // when the work area or the variable table has moved since.
-    struct TPlaces {
+    // The instructions as the executor runs them: each operand's place worked
+    // out once (refreshed only when the work area or the variable table has
+    // moved since), and a note of which operands are the result of the
+    // instruction just before, which the executor still holds in a register.
+    struct TStep {
       long double *P[3] = {nullptr, nullptr, nullptr};
+      // opcode * 8 + 1 (operand 1, or 0 where it is read, is the previous result)
+      // + 2 (operand 2 is) + 4 (the result need not be stored)
+      std::uint16_t Op = 0;
     };
-    std::vector<TPlaces> Places;
-    std::uint64_t PlacesGeneration = 0;
+    std::vector<TStep> Steps;
+    std::uint64_t StepsGeneration = 0;
     // The variables the code writes, so that a run can be rolled back.
     std::vector<std::int32_t> WrittenVariables;
   };
@@ -82,7 +87,7 @@ class TArithmeticUnit {
   bool GrowVariables();
   bool GrowWork();
   std::vector<long double> Snapshot;    // values of a slot's written variables before a run
-  void ResolvePlaces(TExpression &e);
+  void PrepareSteps(TExpression &e);
   template <bool Careful>
   bool Run(TExpression &e, long double &result);
   bool Fail(const char *message);

@@ -18,7 +18,8 @@ template <class F>
 long double Quietly(F f) {
   fexcept_t saved;
   fegetexceptflag(&saved, FE_ALL_EXCEPT);
-  const long double r = f();
+  long double r = f();
+  Settle(r);
   fesetexceptflag(&saved, FE_ALL_EXCEPT);
   return r;
 }

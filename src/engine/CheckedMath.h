@@ -6,6 +6,16 @@
 // as they were, so it never looks like a processor fault to the executor.
 namespace velmora::checked {
 
+// The compiler knows nothing of the status flags and may compute a value after
+// the code that reads them; passing the value through here pins it down first.
+inline void Settle(long double &value) {
+#if defined(__x86_64__) || defined(__i386__)
+  __asm__ volatile("" : "+t"(value));
+#else
+  __asm__ volatile("" : "+m"(value));
+#endif
+}
+
 long double Asin(long double x);
 long double Acos(long double x);
 long double Atan(long double x);
