@@ -211,25 +211,28 @@ long TQDString::FindStringEnd(std::size_t p) const {
 // stepped over. Both passes walk once, keeping that state, so the whole removal
 // stays linear in the length of the line.
 
+void TQDString::Step(TStringWalk &walk, const std::u32string &text, std::size_t p) const {
+  if (walk.Skip > 0) {
+    --walk.Skip;
+    return;
+  }
+  std::size_t escapeSkip;
+  const std::size_t event = StringEventAt(text, p, escapeSkip);
+  if (event > 0) {
+    walk.Inside = !walk.Inside;
+    walk.Skip = event - 1;
+  } else {
+    walk.Skip = escapeSkip;
+  }
+}
+
 std::u32string TQDString::RemoveLineComment(const std::u32string &text) const {
-  bool inside = false;
-  std::size_t skip = 0;
+  TStringWalk walk;
   for (std::size_t p = 0; p < text.size(); ++p) {
-    if (!inside && CanStartMark(text[p]) && SlotAt(text, p, LineCommentOpeners) != -1) {
+    if (!walk.Inside && CanStartMark(text[p]) && SlotAt(text, p, LineCommentOpeners) != -1) {
       return text.substr(0, p) + U" ";
     }
-    if (skip > 0) {
-      --skip;
-      continue;
-    }
-    std::size_t escapeSkip;
-    const std::size_t event = StringEventAt(text, p, escapeSkip);
-    if (event > 0) {
-      inside = !inside;
-      skip = event - 1;
-    } else {
-      skip = escapeSkip;
-    }
+    Step(walk, text, p);
   }
   return text;
 }
@@ -237,27 +240,12 @@ std::u32string TQDString::RemoveLineComment(const std::u32string &text) const {
 std::u32string TQDString::RemoveBlockComments(const std::u32string &text) const {
   std::u32string out;
   out.reserve(text.size());
-  bool inside = false;
-  std::size_t skip = 0;
-  auto step = [&](std::size_t p) {
-    if (skip > 0) {
-      --skip;
-      return;
-    }
-    std::size_t escapeSkip;
-    const std::size_t event = StringEventAt(text, p, escapeSkip);
-    if (event > 0) {
-      inside = !inside;
-      skip = event - 1;
-    } else {
-      skip = escapeSkip;
-    }
-  };
+  TStringWalk walk;
   std::size_t p = 0;
   while (p < text.size()) {
-    if (inside || !CanStartMark(text[p]) || SlotAt(text, p, BlockCommentOpeners) == -1) {
+    if (walk.Inside || !CanStartMark(text[p]) || SlotAt(text, p, BlockCommentOpeners) == -1) {
       out += text[p];
-      step(p);
+      Step(walk, text, p);
       ++p;
       continue;
     }
@@ -267,19 +255,18 @@ std::u32string TQDString::RemoveBlockComments(const std::u32string &text) const 
     long end = -1;
     for (; q < text.size(); ++q) {
       const int closer =
-          inside || !CanStartMark(text[q]) ? -1 : SlotAt(text, q, BlockCommentClosers);
+          walk.Inside || !CanStartMark(text[q]) ? -1 : SlotAt(text, q, BlockCommentClosers);
       if (closer != -1) {
         end = static_cast<long>(q + BlockCommentClosers[static_cast<std::size_t>(closer)].size());
         break;
       }
-      step(q);
+      Step(walk, text, q);
     }
     out += U' ';
     if (end < 0) break;  // an unclosed comment runs to the end of the line
     // The space that replaces the comment is outside any string and ends any escape.
     p = static_cast<std::size_t>(end);
-    inside = false;
-    skip = 0;
+    walk = TStringWalk{};
   }
   return out;
 }

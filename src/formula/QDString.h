@@ -93,6 +93,13 @@ class TQDString {
   long FindStringEnd(std::size_t p) const;
   TMode ModeAt(std::size_t p) const;
 
+  // The string state of a walk through the text: inside a string or not, and
+  // how many characters of a mark or escape sequence are still to be passed.
+  struct TStringWalk {
+    bool Inside = false;
+    std::size_t Skip = 0;
+  };
+  void Step(TStringWalk &walk, const std::u32string &text, std::size_t p) const;
   std::u32string RemoveLineComment(const std::u32string &text) const;
   std::u32string RemoveBlockComments(const std::u32string &text) const;
 };
