@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/CalcCommand.h"
+#include "cli/RenderCommand.h"
 
 namespace {
 
@@ -28,6 +29,7 @@ int main(int argc, char **argv) {
   const std::string command = argv[1];
   const std::vector<std::string> args(argv + 2, argv + argc);
   if (command == "calc") return velmora::cli::RunCalc(args, stdout, stderr);
+  if (command == "render") return velmora::cli::RunRender(args, stdout, stderr);
   std::fprintf(stderr, "velmora-cli: unknown command '%s'\n%s", command.c_str(), Usage);
   return 2;
 }

@@ -639,6 +639,8 @@ L_unknown:
 #undef A0
 }
 
-void TArithmeticUnit::GetMathErrors(TStringList &list) { MathErrorManager().AppendReport(list); }
+void TArithmeticUnit::GetMathErrors(TStringList &list, std::size_t limit) {
+  MathErrorManager().AppendReport(list, limit);
+}
 
 }  // namespace velmora

@@ -3,6 +3,7 @@
 // compiled formulas and the work registers, compiles one formula line into a
 // slot (scanner -> parser -> intermediate code -> executable instructions) and
 // runs a slot over 80-bit long double values.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <unordered_map>
@@ -77,7 +78,8 @@ class TArithmeticUnit {
 
   bool SetExpression(int index, const std::string &text);
   bool Calculate(int index, long double &result);
-  void GetMathErrors(TStringList &list);
+  // Appends the recorded math errors (at most `limit` lines) and empties the record.
+  void GetMathErrors(TStringList &list, std::size_t limit = SIZE_MAX);
 
  private:
   std::unordered_map<std::string, std::int32_t> VariableIndex;  // name -> first index

@@ -79,8 +79,8 @@ bool TMathErrorManager::Add(std::uint8_t kind, std::uint8_t function) {
   return true;
 }
 
-void TMathErrorManager::AppendReport(std::vector<std::string> &lines) {
-  for (std::int32_t i = 0; i < Count; ++i) {
+void TMathErrorManager::AppendReport(std::vector<std::string> &lines, std::size_t limit) {
+  for (std::int32_t i = 0; i < Count && static_cast<std::size_t>(i) < limit; ++i) {
     const TMathError &e = Errors[static_cast<std::size_t>(i)];
     std::string line = "(" + std::to_string(e.Position) + ")";
     switch (e.Kind) {

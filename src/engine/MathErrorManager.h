@@ -3,6 +3,7 @@
 // bad logarithm bases) while a picture is painted, so that one bad pixel does
 // not stop the picture; the records are worded afterwards.
 #include <cstdint>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -43,8 +44,9 @@ class TMathErrorManager {
   bool Grow(std::int32_t factor);
   void Clear() { Count = 0; }
 
-  // Appends one line per record ("(3)domain error: sqrt(-1)") and empties the records.
-  void AppendReport(std::vector<std::string> &lines);
+  // Appends one line per record ("(3)domain error: sqrt(-1)"), at most `limit`
+  // of them, and empties the records.
+  void AppendReport(std::vector<std::string> &lines, std::size_t limit = SIZE_MAX);
 
   // The library name of each function code 0..19, in code order.
   static const char *const LibraryNames[20];

@@ -1,0 +1,168 @@
+#include "cli/RenderCommand.h"
+
+#include <cmath>
+#include <unistd.h>
+
+#include "document/Work.h"
+#include "paint/CarpetPainter.h"
+#include "paint/PictureFile.h"
+
+namespace velmora::cli {
+
+const char *const RenderUsage =
+    "usage: velmora-cli render DOC.vokt -o OUT [--size WxH] [--input PICTURE] [--repeat N]\n"
+    "  Paints the document into OUT (.bmp, .jpg/.jpeg or .png by its extension).\n"
+    "  --input   start from this picture instead of a white one of the document's size\n"
+    "  --size    then give the picture this size, keeping its top-left part\n"
+    "  --repeat  paint N times, each paint reading the previous one's pixels\n";
+
+namespace {
+
+struct TOptions {
+  std::string Document, Output, Input;
+  bool HasSize = false;
+  long long Width = 0, Height = 0;
+  long long Repeat = 1;
+};
+
+bool ParseCount(const std::string &text, long long &value) {
+  if (text.empty() || text.size() > 9) return false;
+  value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  return true;
+}
+
+bool ParseSize(const std::string &text, long long &w, long long &h) {
+  const std::size_t x = text.find('x');
+  return x != std::string::npos && ParseCount(text.substr(0, x), w) && ParseCount(text.substr(x + 1), h);
+}
+
+bool ParseArgs(const std::vector<std::string> &args, TOptions &o, std::string &problem) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string &a = args[i];
+    auto value = [&](std::string &into) {
+      if (i + 1 >= args.size()) return false;
+      into = args[++i];
+      return true;
+    };
+    std::string v;
+    if (a == "-o") {
+      if (!value(o.Output)) return problem = "-o needs a file name", false;
+    } else if (a == "--input") {
+      if (!value(o.Input)) return problem = "--input needs a picture file", false;
+    } else if (a == "--size" || a.rfind("--size=", 0) == 0) {
+      if (a == "--size" ? !value(v) : (v = a.substr(7), false)) return problem = "--size needs WxH", false;
+      if (!ParseSize(v, o.Width, o.Height)) return problem = "--size needs WxH, e.g. 640x480", false;
+      o.HasSize = true;
+    } else if (a == "--repeat" || a.rfind("--repeat=", 0) == 0) {
+      if (a == "--repeat" ? !value(v) : (v = a.substr(9), false)) return problem = "--repeat needs a count", false;
+      if (!ParseCount(v, o.Repeat) || o.Repeat < 1) return problem = "--repeat needs a count of at least 1", false;
+    } else if (a.size() > 1 && a[0] == '-') {
+      return problem = "unknown option '" + a + "'", false;
+    } else if (o.Document.empty()) {
+      o.Document = a;
+    } else {
+      return problem = "unexpected argument '" + a + "'", false;
+    }
+  }
+  if (o.Document.empty()) return problem = "no document given", false;
+  if (o.Output.empty()) return problem = "no output file given (-o OUT)", false;
+  return true;
+}
+
+// A one-line bar on a terminal, redrawn when the percentage changes.
+class TProgressBar {
+ public:
+  explicit TProgressBar(std::FILE *err) : Err(err), Enabled(isatty(fileno(err)) != 0) {}
+  void Update(int done, int total) {
+    if (!Enabled || total <= 0) return;
+    const int percent = static_cast<int>(100LL * done / total);
+    if (percent == Last) return;
+    Last = percent;
+    const int filled = percent * 30 / 100;
+    std::fprintf(Err, "\r描画中 [%s%s] %3d%%", std::string(static_cast<std::size_t>(filled), '#').c_str(),
+                 std::string(static_cast<std::size_t>(30 - filled), ' ').c_str(), percent);
+    std::fflush(Err);
+  }
+  void Finish() {
+    if (Enabled && Last >= 0) std::fputs("\r\033[K", Err);
+    Last = -1;
+  }
+
+ private:
+  std::FILE *Err;
+  bool Enabled;
+  int Last = -1;
+};
+
+}  // namespace
+
+int RunRender(const std::vector<std::string> &args, std::FILE *out, std::FILE *err) {
+  TOptions o;
+  std::string problem;
+  if (!ParseArgs(args, o, problem)) {
+    std::fprintf(err, "velmora-cli render: %s\n%s", problem.c_str(), RenderUsage);
+    return 2;
+  }
+
+  TMessageRecorder boxes;
+  boxes.OnShow = [err](const TMessageRecorder::TEntry &e) {
+    std::fprintf(err, "%s: %s\n", e.Caption.c_str(), e.Text.c_str());
+  };
+  TVOKT document(&boxes);
+  if (!document.Read(o.Document)) {
+    if (!document.ErrorMessage.empty()) std::fprintf(err, "velmora-cli render: %s\n", document.ErrorMessage.c_str());
+    return 2;
+  }
+  TWork work;
+  TakeWork(document, work);
+
+  TPicture picture;
+  std::string error;
+  if (!o.Input.empty()) {
+    if (!LoadPicture(o.Input, picture, error)) {
+      std::fprintf(err, "velmora-cli render: %s: %s\n", o.Input.c_str(), error.c_str());
+      return 2;
+    }
+  } else {
+    const long double w = floorl(work.Width), h = floorl(work.Height);
+    const bool representable = w > -1e15L && w < 1e15L && h > -1e15L && h < 1e15L;  // NaN fails too
+    if (!representable || !CheckPictureSize(static_cast<long long>(w), static_cast<long long>(h), error)) {
+      if (!representable) CheckPictureSize(-1, -1, error);
+      std::fprintf(err, "velmora-cli render: %s: %s\n", o.Document.c_str(), error.c_str());
+      return 2;
+    }
+    picture = TPicture::Filled(static_cast<int>(w), static_cast<int>(h), White);
+  }
+  if (o.HasSize) {
+    if (!CheckPictureSize(o.Width, o.Height, error)) {
+      std::fprintf(err, "velmora-cli render: %s\n", error.c_str());
+      return 2;
+    }
+    picture.Resize(static_cast<int>(o.Width), static_cast<int>(o.Height));
+  }
+
+  TArithmeticUnit engine;
+  TProgressBar bar(err);
+  for (long long pass = 0; pass < o.Repeat; ++pass) {
+    const TPaintResult result =
+        PaintCarpet(engine, work.Constants, work.Carpet, picture, [&bar](int done, int total) { bar.Update(done, total); });
+    bar.Finish();
+    for (const std::string &line : result.ErrorLines) {
+      std::fwrite(line.data(), 1, line.size(), out);
+      std::fputc('\n', out);
+    }
+    std::fflush(out);
+    if (!result.Painted) return 1;
+  }
+  if (!SavePicture(o.Output, picture, error)) {
+    std::fprintf(err, "velmora-cli render: %s\n", error.c_str());
+    return 2;
+  }
+  return 0;
+}
+
+}  // namespace velmora::cli

@@ -1,0 +1,180 @@
+#include "paint/JpegCodec.h"
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <jpeglib.h>
+
+namespace velmora {
+
+namespace {
+
+// libjpeg reports errors by calling error_exit, which must not return. Ours
+// jumps back into the phase function that set `Jump`. The phase functions
+// below hold no C++ objects with destructors, so the jump skips nothing.
+struct TJpegError {
+  jpeg_error_mgr Manager;
+  std::jmp_buf Jump;
+  char Message[JMSG_LENGTH_MAX];
+  int Code;
+  bool TooManyScans;
+};
+
+void ErrorExit(j_common_ptr cinfo) {
+  TJpegError *err = reinterpret_cast<TJpegError *>(cinfo->err);
+  err->Code = err->Manager.msg_code;
+  (*err->Manager.format_message)(cinfo, err->Message);
+  std::longjmp(err->Jump, 1);
+}
+
+void SilentMessage(j_common_ptr, int) {}
+
+struct TReader {
+  jpeg_decompress_struct Info;
+  TJpegError Error;
+  jpeg_progress_mgr Progress;
+};
+
+void CheckScans(j_common_ptr cinfo) {
+  auto *info = reinterpret_cast<j_decompress_ptr>(cinfo);
+  if (info->input_scan_number > MaxJpegScans) {
+    TJpegError *err = reinterpret_cast<TJpegError *>(cinfo->err);
+    err->TooManyScans = true;
+    std::longjmp(err->Jump, 1);
+  }
+}
+
+void InitError(TJpegError &e) {
+  jpeg_std_error(&e.Manager);
+  e.Manager.error_exit = ErrorExit;
+  e.Manager.emit_message = SilentMessage;  // corrupt-data warnings are not fatal
+  e.Message[0] = '\0';
+  e.Code = 0;
+  e.TooManyScans = false;
+}
+
+// Phase 1: read the header. Returns false on a libjpeg error.
+bool ReadHeader(TReader *r, const unsigned char *data, std::size_t size) {
+  if (setjmp(r->Error.Jump)) return false;
+  jpeg_mem_src(&r->Info, data, static_cast<unsigned long>(size));
+  jpeg_read_header(&r->Info, TRUE);
+  return true;
+}
+
+// Phase 2: decode into `rgb` (width * height * 3 bytes).
+bool ReadPixels(TReader *r, unsigned char *rgb) {
+  if (setjmp(r->Error.Jump)) return false;
+  j_decompress_ptr info = &r->Info;
+  info->out_color_space = JCS_RGB;
+  info->dct_method = JDCT_ISLOW;
+  info->do_fancy_upsampling = TRUE;
+  r->Progress.progress_monitor = CheckScans;
+  info->progress = &r->Progress;
+  jpeg_start_decompress(info);
+  const std::size_t stride = static_cast<std::size_t>(info->output_width) * 3;
+  while (info->output_scanline < info->output_height) {
+    JSAMPROW row = rgb + static_cast<std::size_t>(info->output_scanline) * stride;
+    jpeg_read_scanlines(info, &row, 1);
+  }
+  jpeg_finish_decompress(info);
+  return true;
+}
+
+std::string Describe(const TJpegError &e) {
+  if (e.TooManyScans) return "JPEG ファイルのスキャン数が多すぎます（" + std::to_string(MaxJpegScans) + " まで）．";
+  return "JPEG エラー #" + std::to_string(e.Code) + " (" + e.Message + ")";
+}
+
+struct TWriter {
+  jpeg_compress_struct Info;
+  TJpegError Error;
+  unsigned char *Buffer;
+  unsigned long Size;
+};
+
+bool WritePixels(TWriter *w, const unsigned char *rgb, int width, int height, int quality) {
+  if (setjmp(w->Error.Jump)) return false;
+  j_compress_ptr info = &w->Info;
+  jpeg_mem_dest(info, &w->Buffer, &w->Size);
+  info->image_width = static_cast<JDIMENSION>(width);
+  info->image_height = static_cast<JDIMENSION>(height);
+  info->input_components = 3;
+  info->in_color_space = JCS_RGB;
+  jpeg_set_defaults(info);
+  jpeg_set_quality(info, quality, TRUE);
+  jpeg_start_compress(info, TRUE);  // baseline: no progression script is set
+  const std::size_t stride = static_cast<std::size_t>(width) * 3;
+  while (info->next_scanline < info->image_height) {
+    JSAMPROW row = const_cast<unsigned char *>(rgb) + static_cast<std::size_t>(info->next_scanline) * stride;
+    jpeg_write_scanlines(info, &row, 1);
+  }
+  jpeg_finish_compress(info);
+  return true;
+}
+
+}  // namespace
+
+bool DecodeJpeg(const unsigned char *data, std::size_t size, TPicture &picture, std::string &error) {
+  TReader *r = static_cast<TReader *>(std::calloc(1, sizeof(TReader)));
+  if (!r) {
+    error = "JPEG の読み込みに必要なメモリがありません．";
+    return false;
+  }
+  InitError(r->Error);
+  r->Info.err = &r->Error.Manager;
+  jpeg_create_decompress(&r->Info);
+  bool ok = ReadHeader(r, data, size);
+  if (!ok) {
+    error = Describe(r->Error);
+  } else if (!CheckPictureSize(r->Info.image_width, r->Info.image_height, error)) {
+    ok = false;  // refused before any pixel memory is taken
+  } else {
+    const int width = static_cast<int>(r->Info.image_width), height = static_cast<int>(r->Info.image_height);
+    std::string rgb(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3, '\0');
+    ok = ReadPixels(r, reinterpret_cast<unsigned char *>(rgb.data()));
+    if (!ok) {
+      error = Describe(r->Error);
+    } else {
+      TPicture decoded = TPicture::Filled(width, height, Black);
+      const auto *p = reinterpret_cast<const unsigned char *>(rgb.data());
+      for (std::uint32_t &pixel : decoded.Pixels) {
+        pixel = Rgb(p[0], p[1], p[2]);
+        p += 3;
+      }
+      picture = std::move(decoded);
+    }
+  }
+  jpeg_destroy_decompress(&r->Info);
+  std::free(r);
+  return ok;
+}
+
+bool EncodeJpeg(const TPicture &picture, int quality, std::string &bytes, std::string &error) {
+  std::string rgb(picture.Pixels.size() * 3, '\0');
+  auto *q = reinterpret_cast<unsigned char *>(rgb.data());
+  for (std::uint32_t pixel : picture.Pixels) {
+    *q++ = static_cast<unsigned char>(pixel & 0xFF);
+    *q++ = static_cast<unsigned char>((pixel >> 8) & 0xFF);
+    *q++ = static_cast<unsigned char>((pixel >> 16) & 0xFF);
+  }
+  TWriter *w = static_cast<TWriter *>(std::calloc(1, sizeof(TWriter)));
+  if (!w) {
+    error = "JPEG の書き出しに必要なメモリがありません．";
+    return false;
+  }
+  InitError(w->Error);
+  w->Info.err = &w->Error.Manager;
+  jpeg_create_compress(&w->Info);
+  const bool ok = WritePixels(w, reinterpret_cast<const unsigned char *>(rgb.data()), picture.Width,
+                              picture.Height, quality);
+  if (ok) bytes.assign(reinterpret_cast<const char *>(w->Buffer), w->Size);
+  else error = Describe(w->Error);
+  jpeg_destroy_compress(&w->Info);
+  std::free(w->Buffer);
+  std::free(w);
+  return ok;
+}
+
+}  // namespace velmora

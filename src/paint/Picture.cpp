@@ -1,0 +1,33 @@
+#include "paint/Picture.h"
+
+#include <algorithm>
+
+namespace velmora {
+
+bool CheckPictureSize(long long width, long long height, std::string &error) {
+  if (width >= 1 && height >= 1 && width <= MaxPictureSide && height <= MaxPictureSide) return true;
+  error = "画像の大きさは横幅・高さとも 1 から " + std::to_string(MaxPictureSide) + " ピクセルまでです（" +
+          std::to_string(width) + " × " + std::to_string(height) + " は扱えません）．";
+  return false;
+}
+
+TPicture TPicture::Filled(int width, int height, std::uint32_t colour) {
+  TPicture p;
+  p.Width = width;
+  p.Height = height;
+  p.Pixels.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), colour);
+  return p;
+}
+
+void TPicture::Resize(int width, int height) {
+  if (width == Width && height == Height) return;
+  TPicture bigger = Filled(width, height, White);
+  const int w = std::min(width, Width), h = std::min(height, Height);
+  for (int y = 0; y < h; ++y) {
+    std::copy_n(Pixels.begin() + static_cast<long>(Index(0, y)), w,
+                bigger.Pixels.begin() + static_cast<long>(bigger.Index(0, y)));
+  }
+  *this = std::move(bigger);
+}
+
+}  // namespace velmora

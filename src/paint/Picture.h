@@ -1,0 +1,41 @@
+#pragma once
+// A picture as the painting pipeline sees it: a plain 32-bit pixel buffer,
+// red in bits 0-7, green 8-15, blue 16-23, the top byte zero.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace velmora {
+
+// Pictures are 1 to MaxPictureSide pixels a side, wherever they come from
+// (the size dialog, a picture file, a document, the command line).
+constexpr int MaxPictureSide = 10000;
+
+// True when w x h is an accepted picture size; otherwise false with a message.
+bool CheckPictureSize(long long width, long long height, std::string &error);
+
+constexpr std::uint32_t White = 0x00FFFFFF;
+constexpr std::uint32_t Black = 0;
+
+inline std::uint32_t Rgb(int r, int g, int b) {
+  return static_cast<std::uint32_t>(r) | static_cast<std::uint32_t>(g) << 8 | static_cast<std::uint32_t>(b) << 16;
+}
+
+struct TPicture {
+  int Width = 0;
+  int Height = 0;
+  std::vector<std::uint32_t> Pixels;  // row by row, top row first
+
+  static TPicture Filled(int width, int height, std::uint32_t colour);
+  std::uint32_t Pixel(int x, int y) const { return Pixels[Index(x, y)]; }
+  void SetPixel(int x, int y, std::uint32_t colour) { Pixels[Index(x, y)] = colour; }
+  // A new size keeping the top-left part; new area is white.
+  void Resize(int width, int height);
+
+ private:
+  std::size_t Index(int x, int y) const {
+    return static_cast<std::size_t>(y) * static_cast<std::size_t>(Width) + static_cast<std::size_t>(x);
+  }
+};
+
+}  // namespace velmora

@@ -1,0 +1,183 @@
+#include "paint/PictureFile.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QImage>
+#include <QImageReader>
+#include <QImageWriter>
+
+#include <cstring>
+
+#include "paint/JpegCodec.h"
+#include "text/LineList.h"
+
+namespace velmora {
+
+namespace {
+
+// Picture files may be big, but not bigger than the largest picture we accept.
+constexpr std::size_t MaxPictureFileBytes = 512u * 1024 * 1024;
+
+std::uint32_t ReadLe32(const std::string &b, std::size_t at) {
+  std::uint32_t v = 0;
+  std::memcpy(&v, b.data() + at, 4);
+  return v;
+}
+std::uint16_t ReadLe16(const std::string &b, std::size_t at) {
+  std::uint16_t v = 0;
+  std::memcpy(&v, b.data() + at, 2);
+  return v;
+}
+
+// Qt's BMP reader accepts a file whose pixel data stops short and shows the
+// missing part as garbage; refuse such files instead.
+bool CheckBmpLength(const std::string &bytes, std::string &error) {
+  if (bytes.size() < 54 || bytes.compare(0, 2, "BM") != 0) return true;  // not a plain BMP: Qt decides
+  const std::uint32_t offset = ReadLe32(bytes, 10);
+  const std::uint32_t headerSize = ReadLe32(bytes, 14);
+  if (headerSize < 40) return true;  // OS/2 bitmaps: left to Qt
+  const auto width = static_cast<std::int32_t>(ReadLe32(bytes, 18));
+  const auto height = static_cast<std::int32_t>(ReadLe32(bytes, 22));
+  const std::uint16_t bits = ReadLe16(bytes, 28);
+  const std::uint32_t compression = ReadLe32(bytes, 30);
+  if (compression != 0 && compression != 3) return true;  // RLE and others: no fixed length
+  const long long rowBytes = (static_cast<long long>(width < 0 ? -width : width) * bits + 31) / 32 * 4;
+  const long long rows = height < 0 ? -static_cast<long long>(height) : height;
+  const long long needed = static_cast<long long>(offset) + rowBytes * rows;
+  if (static_cast<long long>(bytes.size()) < needed) {
+    error = "ビットマップイメージが不正です（画素データが途中で切れています）．";
+    return false;
+  }
+  return true;
+}
+
+TPicture FromQImage(const QImage &image) {
+  const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
+  TPicture p = TPicture::Filled(rgb.width(), rgb.height(), Black);
+  for (int y = 0; y < rgb.height(); ++y) {
+    const auto *line = reinterpret_cast<const QRgb *>(rgb.constScanLine(y));
+    for (int x = 0; x < rgb.width(); ++x) p.SetPixel(x, y, Rgb(qRed(line[x]), qGreen(line[x]), qBlue(line[x])));
+  }
+  return p;
+}
+
+QImage ToQImage(const TPicture &picture) {
+  QImage image(picture.Width, picture.Height, QImage::Format_RGB32);
+  for (int y = 0; y < picture.Height; ++y) {
+    auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+    for (int x = 0; x < picture.Width; ++x) {
+      const std::uint32_t c = picture.Pixel(x, y);
+      line[x] = qRgb(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF);
+    }
+  }
+  return image;
+}
+
+bool DecodeWithQt(const std::string &bytes, TPicture &picture, std::string &error) {
+  QByteArray data = QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size()));
+  QBuffer buffer(&data);
+  buffer.open(QIODevice::ReadOnly);
+  QImageReader reader(&buffer);
+  reader.setAutoTransform(false);
+  reader.setAllocationLimit(static_cast<int>(MaxPictureFileBytes / (1024 * 1024)));
+  const QSize size = reader.size();
+  if (size.isValid() && !CheckPictureSize(size.width(), size.height(), error)) return false;
+  QImage image;
+  if (!reader.read(&image) || image.isNull()) {
+    error = "画像ファイルを読み込めません: " + reader.errorString().toStdString();
+    return false;
+  }
+  if (!CheckPictureSize(image.width(), image.height(), error)) return false;
+  picture = FromQImage(image);
+  return true;
+}
+
+}  // namespace
+
+std::string FileExtension(const std::string &path) {
+  const std::size_t slash = path.rfind('/');
+  const std::size_t dot = path.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+  return path.substr(dot);
+}
+
+TPictureFormat PictureFormatFor(const std::string &path) {
+  const std::string ext = FileExtension(path);
+  if (ext == ".jpg" || ext == ".jpeg") return TPictureFormat::Jpeg;
+  if (ext == ".png") return TPictureFormat::Png;
+  return TPictureFormat::Bmp;
+}
+
+bool LoadPicture(const std::string &path, TPicture &picture, std::string &error) {
+  std::string bytes;
+  if (!text::ReadFileBytes(path, bytes, error, MaxPictureFileBytes)) return false;
+  TPicture loaded;
+  if (PictureFormatFor(path) == TPictureFormat::Jpeg) {
+    if (!DecodeJpeg(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), loaded, error)) return false;
+  } else {
+    if (!CheckBmpLength(bytes, error) || !DecodeWithQt(bytes, loaded, error)) return false;
+  }
+  picture = std::move(loaded);
+  return true;
+}
+
+std::string EncodeBmp(const TPicture &picture) {
+  const std::size_t rowBytes = (static_cast<std::size_t>(picture.Width) * 3 + 3) / 4 * 4;
+  const std::size_t dataBytes = rowBytes * static_cast<std::size_t>(picture.Height);
+  std::string out(54 + dataBytes, '\0');
+  auto put32 = [&out](std::size_t at, std::uint32_t v) { std::memcpy(out.data() + at, &v, 4); };
+  auto put16 = [&out](std::size_t at, std::uint16_t v) { std::memcpy(out.data() + at, &v, 2); };
+  out[0] = 'B';
+  out[1] = 'M';
+  put32(2, static_cast<std::uint32_t>(out.size()));
+  put32(10, 54);
+  put32(14, 40);
+  put32(18, static_cast<std::uint32_t>(picture.Width));
+  put32(22, static_cast<std::uint32_t>(picture.Height));  // bottom-up
+  put16(26, 1);
+  put16(28, 24);
+  put32(34, static_cast<std::uint32_t>(dataBytes));
+  put32(38, 2835);  // 72 dpi
+  put32(42, 2835);
+  for (int y = 0; y < picture.Height; ++y) {
+    char *row = out.data() + 54 + rowBytes * static_cast<std::size_t>(picture.Height - 1 - y);
+    for (int x = 0; x < picture.Width; ++x) {
+      const std::uint32_t c = picture.Pixel(x, y);
+      row[3 * x + 0] = static_cast<char>((c >> 16) & 0xFF);  // blue, green, red
+      row[3 * x + 1] = static_cast<char>((c >> 8) & 0xFF);
+      row[3 * x + 2] = static_cast<char>(c & 0xFF);
+    }
+  }
+  return out;
+}
+
+bool EncodePng(const TPicture &picture, std::string &bytes, std::string &error) {
+  QByteArray data;
+  QBuffer buffer(&data);
+  buffer.open(QIODevice::WriteOnly);
+  QImageWriter writer(&buffer, "png");
+  if (!writer.write(ToQImage(picture))) {
+    error = "PNG を書き出せません: " + writer.errorString().toStdString();
+    return false;
+  }
+  bytes.assign(data.constData(), static_cast<std::size_t>(data.size()));
+  return true;
+}
+
+bool SavePicture(const std::string &path, const TPicture &picture, std::string &error) {
+  std::string bytes;
+  switch (PictureFormatFor(path)) {
+    case TPictureFormat::Jpeg:
+      if (!EncodeJpeg(picture, JpegQuality, bytes, error)) return false;
+      break;
+    case TPictureFormat::Png:
+      if (!EncodePng(picture, bytes, error)) return false;
+      break;
+    case TPictureFormat::Bmp:
+      bytes = EncodeBmp(picture);
+      break;
+  }
+  return text::WriteFileAtomically(path, bytes, error);
+}
+
+}  // namespace velmora
