@@ -1,42 +1,13 @@
 // velmora-cli calc, run as a user runs it.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <cstdio>
 #include <fstream>
-#include <sstream>
-#include <unistd.h>
 
-namespace {
+#include "TestSupport.h"
 
-struct TResult {
-  int Exit = -1;
-  std::string Out;
-  std::string Err;
-};
-
-std::string Slurp(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-TResult RunCli(const std::string &args, const std::string &input) {
-  char dir[] = "/tmp/velmora-cli-XXXXXX";
-  const std::string d = mkdtemp(dir);
-  std::ofstream(d + "/in", std::ios::binary) << input;
-  const std::string command = std::string("cd '") + d + "' && '" + VELMORA_CLI + "' " + args +
-                              " < in > out 2> err";
-  const int status = std::system(command.c_str());
-  TResult r;
-  r.Exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  r.Out = Slurp(d + "/out");
-  r.Err = Slurp(d + "/err");
-  std::system(("rm -rf '" + d + "'").c_str());
-  return r;
-}
-
-}  // namespace
+using velmora::test::RunCli;
+using TResult = velmora::test::TCliResult;
 
 TEST(CliCalc, ValuesPersistAcrossLines) {
   const TResult r = RunCli("calc", "a = 3\nb = a * 2 + 1 // note\n\n  \nlog(2, 8)\r\n0.1 + 0.2\nx\n");

@@ -2,56 +2,19 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <sys/resource.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
 #include <csignal>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
+
+#include "TestSupport.h"
 
 using namespace velmora::text;
 using L = std::vector<std::string>;
 
-namespace {
-
-class TempDir {
- public:
-  TempDir() {
-    char tmpl[] = "/tmp/velmora-test-XXXXXX";
-    Path = mkdtemp(tmpl);
-  }
-  ~TempDir() { std::system(("rm -rf '" + Path + "'").c_str()); }
-  std::string File(const std::string &name) const { return Path + "/" + name; }
-  std::vector<std::string> Entries() const {
-    std::vector<std::string> names;
-    if (DIR *d = opendir(Path.c_str())) {
-      while (dirent *e = readdir(d)) {
-        const std::string n = e->d_name;
-        if (n != "." && n != "..") names.push_back(n);
-      }
-      closedir(d);
-    }
-    return names;
-  }
-  std::string Path;
-};
-
-std::string Slurp(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void Put(const std::string &path, const std::string &bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-}  // namespace
+using velmora::test::Put;
+using velmora::test::Slurp;
+using TempDir = velmora::test::TTempDir;
 
 TEST(LineList, SplitsAtEveryKindOfLineEnd) {
   EXPECT_EQ(SplitLines("a\r\nb\nc\rd"), (L{"a", "b", "c", "d"}));

@@ -10,10 +10,15 @@ std::string ConstantsPrefix(std::size_t line) { return "定数式(" + std::to_st
 std::string CarpetPrefix(std::size_t line) { return "絨毯の数式(" + std::to_string(line + 1) + "行目): "; }
 
 // >255 gives 255; below 0 or not a number gives 0; otherwise truncation.
+// A plain cast would switch the x87 rounding mode twice per channel; instead
+// round to the nearest integer by adding and taking away 2^63 (exact at 64-bit
+// precision), step down when that went up, and convert the exact integer.
 std::uint32_t Channel(long double v) {
   if (v > 255) return 255;
   if (!(v >= 0)) return 0;
-  return static_cast<std::uint32_t>(v);
+  long double t = (v + 0x1p63L) - 0x1p63L;
+  if (t > v) t -= 1;
+  return static_cast<std::uint32_t>(static_cast<double>(t));
 }
 
 // The old colour split into channels by the remainder rule. For an ordinary

@@ -1,0 +1,130 @@
+// velmora-cli render, run as a user runs it.
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+#include "document/Work.h"
+#include "paint/PictureFile.h"
+
+using velmora::TPicture;
+using velmora::test::RunCli;
+using velmora::test::TTempDir;
+using L = velmora::TStringList;
+
+namespace {
+
+void WriteDoc(const TTempDir &dir, const std::string &name, const L &constants, const L &carpet, int w = 8,
+              int h = 6) {
+  velmora::TVOKT doc;
+  velmora::TWork work;
+  work.Constants = constants;
+  work.Carpet = carpet;
+  work.Width = w;
+  work.Height = h;
+  ASSERT_TRUE(velmora::PutWork(doc, work));
+  ASSERT_TRUE(doc.Write(dir.File(name)));
+}
+
+TPicture Load(const std::string &path) {
+  TPicture p;
+  std::string error;
+  EXPECT_TRUE(velmora::LoadPicture(path, p, error)) << error;
+  return p;
+}
+
+}  // namespace
+
+TEST(CliRender, PaintsADocumentIntoEachFormat) {
+  TTempDir dir;
+  WriteDoc(dir, "d.vokt", {"k = 2"}, {"r = x * k", "g = y", "b = 9"}, 8, 6);
+  for (const char *out : {"o.bmp", "o.png", "o.jpg"}) {
+    const auto r = RunCli(std::string("render d.vokt -o ") + out, "", &dir);
+    EXPECT_EQ(r.Exit, 0) << r.Err;
+    EXPECT_EQ(r.Out, "");
+    EXPECT_EQ(r.Err, "") << "no progress bar when standard error is not a terminal";
+    const TPicture p = Load(dir.File(out));
+    EXPECT_EQ(p.Width, 8);
+    EXPECT_EQ(p.Height, 6);
+    if (std::string(out) != "o.jpg") EXPECT_EQ(p.Pixel(7, 5), velmora::Rgb(14, 5, 9));
+  }
+}
+
+TEST(CliRender, ShippedExamplesPaint) {
+  for (const char *name : {"gradient", "rings", "plasma", "rotate-channels"}) {
+    TTempDir dir;
+    const auto r = RunCli(std::string("render '") + VELMORA_SOURCE_DIR + "/examples/" + name + ".vokt' -o out.png",
+                          "", &dir);
+    EXPECT_EQ(r.Exit, 0) << name << ": " << r.Err << r.Out;
+    EXPECT_EQ(r.Out, "") << name;
+    EXPECT_EQ(r.Err, "") << name;
+  }
+}
+
+TEST(CliRender, ErrorsStopThePaintAndWriteNothing) {
+  TTempDir dir;
+  WriteDoc(dir, "bad.vokt", {"a = (1"}, {"// c", "r = foo(1)"});
+  auto r = RunCli("render bad.vokt -o out.bmp", "", &dir);
+  EXPECT_EQ(r.Exit, 1);
+  EXPECT_EQ(r.Out, "定数式(1行目): 括弧が閉じていない\n絨毯の数式(2行目): 式の文法エラー.\n");
+  WriteDoc(dir, "fail.vokt", {}, {"q = exp(x) * 1e4930"});
+  r = RunCli("render fail.vokt -o out.bmp", "", &dir);
+  EXPECT_EQ(r.Exit, 1);
+  EXPECT_EQ(r.Out, "絨毯の数式(1行目): 数式の実行中にエラーが発生しました\n");
+  EXPECT_EQ(dir.Entries().size(), 2u) << "no picture was written";
+}
+
+TEST(CliRender, MathErrorsAreListedButThePictureIsWritten) {
+  TTempDir dir;
+  WriteDoc(dir, "m.vokt", {}, {"r = sqrt(x - 2)"}, 4, 1);
+  const auto r = RunCli("render m.vokt -o out.bmp", "", &dir);
+  EXPECT_EQ(r.Exit, 0);
+  EXPECT_EQ(r.Out, "数学エラー...\n(1)domain error: sqrt(-2)\n(1)domain error: sqrt(-1)\n");
+  EXPECT_EQ(Load(dir.File("out.bmp")).Pixel(3, 0), velmora::Rgb(1, 0, 0));
+}
+
+TEST(CliRender, StartingPictureSizeAndRepeats) {
+  TTempDir dir;
+  WriteDoc(dir, "rot.vokt", {}, {"r = getg", "g = getb", "b = getr"}, 3, 3);
+  TPicture start = TPicture::Filled(5, 4, velmora::Rgb(10, 20, 30));
+  std::string error;
+  ASSERT_TRUE(velmora::SavePicture(dir.File("start.png"), start, error));
+  auto r = RunCli("render rot.vokt --input start.png -o once.png", "", &dir);
+  ASSERT_EQ(r.Exit, 0) << r.Err;
+  TPicture once = Load(dir.File("once.png"));
+  EXPECT_EQ(once.Width, 5) << "the input picture's size wins over the document's";
+  EXPECT_EQ(once.Pixel(4, 3), velmora::Rgb(20, 30, 10));
+  r = RunCli("render rot.vokt --input start.png --repeat 3 -o thrice.png", "", &dir);
+  ASSERT_EQ(r.Exit, 0);
+  EXPECT_EQ(Load(dir.File("thrice.png")).Pixels, start.Pixels);
+  r = RunCli("render rot.vokt --input start.png --size 7x2 -o sized.png", "", &dir);
+  ASSERT_EQ(r.Exit, 0);
+  const TPicture sized = Load(dir.File("sized.png"));
+  EXPECT_EQ(sized.Width, 7);
+  EXPECT_EQ(sized.Height, 2);
+  EXPECT_EQ(sized.Pixel(6, 1), velmora::Rgb(255, 255, 255)) << "new area was white before the paint";
+  EXPECT_EQ(sized.Pixel(4, 1), velmora::Rgb(20, 30, 10));
+}
+
+TEST(CliRender, UsageFileAndPictureErrors) {
+  TTempDir dir;
+  for (const char *args : {"render", "render d.vokt", "render -o x.bmp", "render d.vokt -o x.bmp --size 0x5x",
+                           "render d.vokt -o x.bmp --repeat 0", "render d.vokt -o x.bmp --bogus", "render a b -o c"}) {
+    const auto r = RunCli(args, "", &dir);
+    EXPECT_EQ(r.Exit, 2) << args;
+    EXPECT_NE(r.Err.find("usage:"), std::string::npos) << args;
+  }
+  auto r = RunCli("render missing.vokt -o x.bmp", "", &dir);
+  EXPECT_EQ(r.Exit, 2);
+  EXPECT_EQ(r.Err, "エラー(VOKT): missing.voktが存在しません．\n");
+  WriteDoc(dir, "big.vokt", {}, {"r = 1"}, 20000, 10);
+  r = RunCli("render big.vokt -o x.bmp", "", &dir);
+  EXPECT_EQ(r.Exit, 2);
+  EXPECT_NE(r.Err.find("20000"), std::string::npos) << r.Err;
+  WriteDoc(dir, "ok.vokt", {}, {"r = 1"});
+  r = RunCli("render ok.vokt -o x.bmp --size 10x0", "", &dir);
+  EXPECT_EQ(r.Exit, 2);
+  r = RunCli("render ok.vokt -o x.bmp --input nothing.png", "", &dir);
+  EXPECT_EQ(r.Exit, 2);
+  r = RunCli("render ok.vokt -o no/such/dir.bmp", "", &dir);
+  EXPECT_EQ(r.Exit, 2);
+  EXPECT_FALSE(r.Err.empty());
+}

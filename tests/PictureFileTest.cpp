@@ -1,0 +1,180 @@
+#include "paint/PictureFile.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sys/stat.h>
+#include <jpeglib.h>
+
+#include "TestSupport.h"
+#include "paint/JpegCodec.h"
+
+using velmora::TPicture;
+using velmora::test::Put;
+using velmora::test::Slurp;
+using velmora::test::TTempDir;
+
+namespace {
+
+TPicture Sample(int w, int h) {
+  TPicture p = TPicture::Filled(w, h, velmora::Black);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) p.SetPixel(x, y, velmora::Rgb((x * 7) & 255, (y * 5) & 255, (x + y) & 255));
+  return p;
+}
+
+// An independent look at a JPEG file through libjpeg: header facts and the
+// pixels decoded at best quality.
+struct TJpegFacts {
+  bool Progressive = true;
+  bool AllQuantOne = false;
+  int Width = 0, Height = 0;
+  std::vector<std::uint32_t> Pixels;
+};
+
+TJpegFacts Inspect(const std::string &bytes) {
+  TJpegFacts f;
+  jpeg_decompress_struct info;
+  jpeg_error_mgr err;
+  info.err = jpeg_std_error(&err);
+  jpeg_create_decompress(&info);
+  jpeg_mem_src(&info, reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size());
+  jpeg_read_header(&info, TRUE);
+  f.Progressive = info.progressive_mode;
+  f.AllQuantOne = true;
+  for (int t = 0; t < 2; ++t) {
+    if (!info.quant_tbl_ptrs[t]) continue;
+    for (int i = 0; i < 64; ++i) f.AllQuantOne = f.AllQuantOne && info.quant_tbl_ptrs[t]->quantval[i] == 1;
+  }
+  info.out_color_space = JCS_RGB;
+  info.dct_method = JDCT_ISLOW;
+  info.do_fancy_upsampling = TRUE;
+  jpeg_start_decompress(&info);
+  f.Width = static_cast<int>(info.output_width);
+  f.Height = static_cast<int>(info.output_height);
+  std::vector<unsigned char> row(static_cast<std::size_t>(f.Width) * 3);
+  while (info.output_scanline < info.output_height) {
+    JSAMPROW r = row.data();
+    jpeg_read_scanlines(&info, &r, 1);
+    for (int x = 0; x < f.Width; ++x) f.Pixels.push_back(velmora::Rgb(row[3 * x], row[3 * x + 1], row[3 * x + 2]));
+  }
+  jpeg_finish_decompress(&info);
+  jpeg_destroy_decompress(&info);
+  return f;
+}
+
+}  // namespace
+
+TEST(PictureFile, FormatFollowsTheExactExtension) {
+  using velmora::PictureFormatFor;
+  using velmora::TPictureFormat;
+  EXPECT_EQ(PictureFormatFor("a.jpg"), TPictureFormat::Jpeg);
+  EXPECT_EQ(PictureFormatFor("dir/a.b.jpeg"), TPictureFormat::Jpeg);
+  EXPECT_EQ(PictureFormatFor("a.JPG"), TPictureFormat::Bmp);
+  EXPECT_EQ(PictureFormatFor("a.png"), TPictureFormat::Png);
+  EXPECT_EQ(PictureFormatFor("a.gif"), TPictureFormat::Bmp);
+  EXPECT_EQ(velmora::FileExtension("dir.jpg/file"), "");
+  EXPECT_EQ(velmora::FileExtension("file"), "");
+}
+
+TEST(PictureFile, BmpIs24BitAndRoundTrips) {
+  TTempDir dir;
+  const TPicture p = Sample(31, 17);  // odd width: rows are padded
+  std::string error;
+  for (const char *name : {"a.bmp", "b.JPG", "c"}) {
+    ASSERT_TRUE(velmora::SavePicture(dir.File(name), p, error)) << error;
+    const std::string bytes = Slurp(dir.File(name));
+    ASSERT_EQ(bytes.substr(0, 2), "BM") << name;
+    EXPECT_EQ(bytes[28], 24) << "24 bits per pixel";
+    EXPECT_EQ(bytes.size(), 54u + 96u * 17u);
+    TPicture back;
+    ASSERT_TRUE(velmora::LoadPicture(dir.File(name), back, error)) << error;
+    EXPECT_EQ(back.Width, 31);
+    EXPECT_EQ(back.Pixels, p.Pixels) << name;
+  }
+}
+
+TEST(PictureFile, PngRoundTrips) {
+  TTempDir dir;
+  const TPicture p = Sample(20, 9);
+  std::string error;
+  ASSERT_TRUE(velmora::SavePicture(dir.File("a.png"), p, error)) << error;
+  EXPECT_EQ(Slurp(dir.File("a.png")).substr(1, 3), "PNG");
+  TPicture back;
+  ASSERT_TRUE(velmora::LoadPicture(dir.File("a.png"), back, error)) << error;
+  EXPECT_EQ(back.Pixels, p.Pixels);
+}
+
+TEST(PictureFile, JpegIsQuality100BaselineAndDecodesAtBestQuality) {
+  TTempDir dir;
+  TPicture p = TPicture::Filled(640, 480, velmora::Black);
+  for (int y = 0; y < 480; ++y)
+    for (int x = 0; x < 640; ++x) p.SetPixel(x, y, velmora::Rgb(x * 255 / 639, y * 255 / 479, 128));
+  std::string error;
+  for (const char *name : {"a.jpg", "a.jpeg"}) {
+    ASSERT_TRUE(velmora::SavePicture(dir.File(name), p, error)) << error;
+    const std::string bytes = Slurp(dir.File(name));
+    ASSERT_EQ(bytes.substr(0, 2), "\xFF\xD8");
+    EXPECT_NE(bytes.find("\xFF\xC0"), std::string::npos) << "a baseline frame";
+    const TJpegFacts facts = Inspect(bytes);
+    EXPECT_FALSE(facts.Progressive);
+    EXPECT_TRUE(facts.AllQuantOne) << "quality 100";
+    TPicture back;
+    ASSERT_TRUE(velmora::LoadPicture(dir.File(name), back, error)) << error;
+    EXPECT_EQ(back.Width, 640);
+    EXPECT_EQ(back.Height, 480);
+    EXPECT_EQ(back.Pixels, facts.Pixels) << "exactly the pixels libjpeg decodes at best quality";
+    double total = 0;
+    for (std::size_t i = 0; i < p.Pixels.size(); ++i)
+      for (int shift : {0, 8, 16})
+        total += std::abs(static_cast<int>((p.Pixels[i] >> shift) & 255) - static_cast<int>((back.Pixels[i] >> shift) & 255));
+    EXPECT_LT(total / (3.0 * static_cast<double>(p.Pixels.size())), 1.0) << "close to the original";
+  }
+}
+
+TEST(PictureFile, HostileFilesFailCleanly) {
+  TTempDir dir;
+  std::string error;
+  TPicture picture = TPicture::Filled(3, 3, velmora::White);
+  const TPicture before = picture;
+  auto refuses = [&](const std::string &name, const std::string &bytes, const std::string &needle) {
+    Put(dir.File(name), bytes);
+    error.clear();
+    EXPECT_FALSE(velmora::LoadPicture(dir.File(name), picture, error)) << name;
+    EXPECT_NE(error.find(needle), std::string::npos) << name << ": " << error;
+    EXPECT_EQ(picture.Pixels, before.Pixels) << name;
+  };
+
+  // A bitmap whose pixel data stops half-way.
+  const std::string bmp = velmora::EncodeBmp(Sample(50, 40));
+  refuses("cut.bmp", bmp.substr(0, bmp.size() / 2), "ビットマップ");
+  // A bitmap wider than any picture we accept.
+  refuses("wide.bmp", velmora::EncodeBmp(TPicture::Filled(10001, 1, 0)), "10001");
+  // A JPEG header claiming 65000 x 65000.
+  std::string jpeg, jerr;
+  ASSERT_TRUE(velmora::EncodeJpeg(Sample(16, 16), 90, jpeg, jerr));
+  const std::size_t sof = jpeg.find("\xFF\xC0");
+  ASSERT_NE(sof, std::string::npos);
+  std::string huge = jpeg;
+  huge[sof + 5] = huge[sof + 7] = static_cast<char>(0xFD);
+  huge[sof + 6] = huge[sof + 8] = static_cast<char>(0xE8);
+  refuses("huge.jpg", huge, "65000");
+  refuses("garbage.jpg", std::string(300, 'x'), "JPEG エラー");
+  refuses("empty.jpg", "", "JPEG エラー");
+  refuses("garbage.bmp", "BM" + std::string(100, '\x01'), "");
+  refuses("noise.png", "\x89PNG\r\n\x1a\n" + std::string(64, '\x7f'), "");
+  EXPECT_FALSE(velmora::LoadPicture(dir.File("missing.bmp"), picture, error));
+  EXPECT_FALSE(velmora::LoadPicture(dir.Path, picture, error));
+}
+
+TEST(PictureFile, FailedSavesKeepTheOldFile) {
+  TTempDir dir;
+  std::string error;
+  Put(dir.File("old.bmp"), "old");
+  ASSERT_EQ(mkdir(dir.File("taken.bmp").c_str(), 0755), 0);
+  EXPECT_FALSE(velmora::SavePicture(dir.File("taken.bmp"), Sample(2, 2), error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_FALSE(velmora::SavePicture(dir.File("no/such/dir.bmp"), Sample(2, 2), error));
+  EXPECT_EQ(Slurp(dir.File("old.bmp")), "old");
+  EXPECT_EQ(dir.Entries().size(), 2u) << "no temporary file is left";
+}
