@@ -44,7 +44,9 @@ TEST(CliRender, PaintsADocumentIntoEachFormat) {
     const TPicture p = Load(dir.File(out));
     EXPECT_EQ(p.Width, 8);
     EXPECT_EQ(p.Height, 6);
-    if (std::string(out) != "o.jpg") EXPECT_EQ(p.Pixel(7, 5), velmora::Rgb(14, 5, 9));
+    if (std::string(out) != "o.jpg") {
+      EXPECT_EQ(p.Pixel(7, 5), velmora::Rgb(14, 5, 9));
+    }
   }
 }
 

@@ -55,6 +55,7 @@ struct TCliResult {
   std::string Err;
 };
 
+#ifdef VELMORA_CLI
 // Runs velmora-cli with `args` (shell words) in a fresh folder, `input` on its
 // standard input. Files named in args are relative to that folder unless absolute.
 inline TCliResult RunCli(const std::string &args, const std::string &input = "", const TTempDir *in = nullptr) {
@@ -71,5 +72,6 @@ inline TCliResult RunCli(const std::string &args, const std::string &input = "",
   for (const char *f : {"/.stdin", "/.stdout", "/.stderr"}) std::remove((dir + f).c_str());
   return r;
 }
+#endif
 
 }  // namespace velmora::test

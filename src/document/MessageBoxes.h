@@ -11,7 +11,7 @@ namespace velmora {
 class TMessageBoxes {
  public:
   // Flags and answers as the platform numbers them.
-  enum : int { Ok = 0, YesNoCancel = 3, Exclamation = 0x30 };
+  enum : int { Ok = 0, YesNoCancel = 3, Stop = 0x10, Exclamation = 0x30 };
   enum : int { IdOk = 1, IdCancel = 2, IdYes = 6, IdNo = 7 };
 
   virtual ~TMessageBoxes() = default;

@@ -1,0 +1,110 @@
+#include "document/DocumentManager.h"
+
+#include <climits>
+#include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace velmora {
+
+namespace {
+constexpr const char *ManagerCaption = "Error (DocumentManager)";
+constexpr int Warning = TMessageBoxes::Ok | TMessageBoxes::Exclamation;
+}  // namespace
+
+std::string ExecutableFolder() {
+  char path[PATH_MAX];
+  const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return ".";
+  return FolderOf(std::string(path, static_cast<std::size_t>(n)));
+}
+
+std::string FolderOf(const std::string &path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+TDocumentManager::TDocumentManager(TMessageBoxes *messageBoxes)
+    : InitialDir(ExecutableFolder()), MessageBoxes(messageBoxes) {
+  FileName = NoFileName;
+}
+
+int TDocumentManager::ShowMessage(const std::string &text, const std::string &caption, int flags) {
+  return MessageBoxes ? MessageBoxes->ShowMessage(text, caption, flags) : TMessageBoxes::IdCancel;
+}
+
+bool TDocumentManager::CloseQuery() {
+  if (!Modified) return true;
+  switch (ShowMessage("変更を保存しますか？", "終了確認", TMessageBoxes::YesNoCancel)) {
+    case TMessageBoxes::IdYes:
+      Save();
+      return !Modified;
+    case TMessageBoxes::IdNo:
+      return true;
+    default:
+      return false;
+  }
+}
+
+void TDocumentManager::New() {
+  if (!CloseQuery()) return;
+  FileName = NoFileName;
+  Modified = false;
+  if (NewAction) NewAction(FileName);
+}
+
+void TDocumentManager::Open() {
+  if (!OpenDialog) {
+    ShowMessage("OpenDialogがリンクされていません．\n開発元にエラー内容を送信してください．", ManagerCaption, Warning);
+    return;
+  }
+  if (!OpenAction) {
+    ShowMessage("OpenActionがリンクされていません．\n開発元にエラー内容を送信してください．", ManagerCaption, Warning);
+    return;
+  }
+  if (!CloseQuery()) return;
+  OpenDialog->InitialDir = InitialDir;
+  std::string chosen;
+  if (!OpenDialog->Execute(chosen)) return;
+  struct stat st {};
+  if (::stat(chosen.c_str(), &st) != 0) {
+    ShowMessage(chosen + "は存在しません．", ManagerCaption, Warning);
+    return;
+  }
+  FileName = chosen;
+  InitialDir = FolderOf(chosen);
+  Modified = !OpenAction(FileName);
+}
+
+void TDocumentManager::Save() {
+  if (!SaveAction) {
+    ShowMessage("SaveActionがリンクされていません．\n開発元にエラー内容を送信してください．", ManagerCaption, Warning);
+    return;
+  }
+  if (FileName == NoFileName) {
+    SaveAs();
+    return;
+  }
+  // A file that cannot be written throws out of SaveAction and leaves Modified alone.
+  Modified = !SaveAction(FileName);
+}
+
+void TDocumentManager::SaveAs() {
+  if (!SaveDialog) {
+    ShowMessage("SaveDialogがリンクされていません．\n開発元にエラー内容を送信してください．", ManagerCaption, Warning);
+    return;
+  }
+  if (!SaveAction) {
+    ShowMessage("SaveActionがリンクされていません．\n開発元にエラー内容を送信してください．", ManagerCaption, Warning);
+    return;
+  }
+  SaveDialog->InitialDir = InitialDir;
+  std::string chosen;
+  if (!SaveDialog->Execute(chosen)) return;
+  FileName = chosen;
+  InitialDir = FolderOf(chosen);
+  Save();
+}
+
+}  // namespace velmora

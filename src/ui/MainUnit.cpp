@@ -1,0 +1,412 @@
+#include "ui/MainUnit.h"
+
+#include <QCloseEvent>
+#include <QColorDialog>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QMenuBar>
+#include <QScreen>
+#include <QSplitter>
+#include <QVBoxLayout>
+#include <cmath>
+#include <stdexcept>
+#include <sys/stat.h>
+
+#include "document/Work.h"
+#include "paint/CarpetPainter.h"
+#include "paint/PictureFile.h"
+#include "ui/ErrorShowUnit.h"
+#include "ui/Fonts.h"
+#include "ui/QtDialogs.h"
+#include "ui/ResizeUnit.h"
+#include "ui/Shells.h"
+
+namespace velmora {
+
+TMainForm *MainForm = nullptr;
+
+namespace {
+
+const char *const ConstsLine2 = "//ダブルスラッシュ(\"//\")で始まる行は無視されます．";
+
+QFrame *Panel(QWidget *parent = nullptr) {
+  auto *p = new QFrame(parent);
+  p->setFrameStyle(QFrame::NoFrame);
+  return p;
+}
+
+}  // namespace
+
+QString MainCaption(const std::string &fileName) { return Q("Velmora 2 ( " + fileName + " )"); }
+
+TMainForm::TMainForm()
+    : Document(nullptr), DocMng(nullptr), Picture(TPicture::Filled(400, 400, White)) {
+  setObjectName("MainForm");
+  OwnBoxes = std::make_unique<TQtMessageBoxes>(this);
+  Boxes = OwnBoxes.get();
+  Document.MessageBoxes = Boxes;
+  DocMng.MessageBoxes = Boxes;
+  const QString voktFilter = QStringLiteral("VOKT ファイル (*.vokt);;すべてのファイル (*)");
+  OwnDialogs[0] = std::make_unique<TQtFileDialog>(this, TQtFileDialog::TMode::Open, QStringLiteral("開く"), voktFilter);
+  OwnDialogs[1] = std::make_unique<TQtFileDialog>(this, TQtFileDialog::TMode::Save, QStringLiteral("名前を付けて保存"),
+                                                  voktFilter, QStringLiteral("vokt"));
+  OwnDialogs[2] = std::make_unique<TQtFileDialog>(
+      this, TQtFileDialog::TMode::Save, QStringLiteral("画像を保存"),
+      QStringLiteral("ビットマップ (*.bmp);;JPEGイメージ (*.jpg *.jpeg)"), QStringLiteral("bmp"));
+  OwnDialogs[3] = std::make_unique<TQtFileDialog>(
+      this, TQtFileDialog::TMode::Open, QString(),
+      QStringLiteral("画像ファイル (*.bmp *.jpg *.jpeg);;ビットマップ (*.bmp);;JPEGイメージ (*.jpg *.jpeg);;その他のファイル (*)"));
+  OpenDialog = OwnDialogs[0].get();
+  SaveDialog = OwnDialogs[1].get();
+  SavePicDialog = OwnDialogs[2].get();
+  OpenPicDialog = OwnDialogs[3].get();
+  ShowColorDialog = [this] {
+    QColorDialog::getColor(Qt::white, this, QString(), QColorDialog::DontUseNativeDialog);
+  };
+
+  setWindowTitle(QStringLiteral("Velmora 2"));
+  setFont(FixedFont(12));
+  resize(749, 471);
+  BuildLayout();
+  BuildMenu();
+  ShowPicture();
+
+  // Document wiring: the call-backs, the dialogs, the documents folder and the caption.
+  DocMng.OpenAction = [this](const std::string &f) { return OpenDocument(f); };
+  DocMng.SaveAction = [this](const std::string &f) { return SaveDocument(f); };
+  DocMng.NewAction = [this](const std::string &f) { NewDocument(f); };
+  DocMng.OpenDialog = OpenDialog;
+  DocMng.SaveDialog = SaveDialog;
+  const std::string works = ExecutableFolder() + "/作品";
+  ::mkdir(works.c_str(), 0777);  // one level; a failure is not reported
+  DocMng.InitialDir = works;
+  UpdateCaption(DocMng.FileName);
+  if (const QScreen *screen = this->screen()) move(screen->availableGeometry().center() - rect().center());
+}
+
+TMainForm::~TMainForm() = default;
+
+void TMainForm::UseDialogs(TMessageBoxes *boxes, TFileDialog *open, TFileDialog *save, TFileDialog *savePic,
+                           TFileDialog *openPic) {
+  Boxes = Document.MessageBoxes = DocMng.MessageBoxes = boxes;
+  OpenDialog = DocMng.OpenDialog = open;
+  SaveDialog = DocMng.SaveDialog = save;
+  SavePicDialog = savePic;
+  OpenPicDialog = openPic;
+}
+
+void TMainForm::BuildLayout() {
+  // Left: the picture in a scroll box over a thin progress bar.
+  auto *panel6 = Panel();
+  Image = new QLabel;
+  Image->setObjectName("Image");
+  Image->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  ImgScrollBox = new QScrollArea;
+  ImgScrollBox->setObjectName("ImgScrollBox");
+  ImgScrollBox->setWidget(Image);
+  ImgScrollBox->setWidgetResizable(false);
+  ImgScrollBox->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  ProgressBar = new QProgressBar;
+  ProgressBar->setObjectName("ProgressBar");
+  ProgressBar->setFixedHeight(9);
+  ProgressBar->setTextVisible(false);
+  ProgressBar->setRange(0, 100);
+  ProgressBar->setValue(0);
+  auto *left = new QVBoxLayout(panel6);
+  left->setContentsMargins(0, 0, 0, 0);
+  left->setSpacing(0);
+  left->addWidget(ImgScrollBox);
+  left->addWidget(ProgressBar);
+
+  auto memo = [](const char *name) {
+    auto *m = new QPlainTextEdit;
+    m->setObjectName(name);
+    m->setFont(FixedFont(15));
+    m->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    return m;
+  };
+  auto caption = [](const char *text, int height) {
+    auto *l = new QLabel(QString::fromUtf8(text));
+    l->setFixedHeight(height);
+    return l;
+  };
+
+  // Right, top: the constants.
+  auto *panel4 = Panel();
+  ConstsMemo = memo("ConstsMemo");
+  auto *constsLayout = new QVBoxLayout(panel4);
+  constsLayout->setContentsMargins(5, 5, 5, 5);
+  constsLayout->setSpacing(0);
+  constsLayout->addWidget(caption(" [定数]", 17));
+  constsLayout->addWidget(ConstsMemo);
+
+  // Right, below: the carpet formulas with the paint button in their header.
+  auto *panel2 = Panel();
+  MCMemo = memo("MCMemo");
+  auto *panel3 = Panel();
+  panel3->setFixedHeight(21);
+  auto *panel3Label = caption(" [絨毯の数式]", 21);
+  panel3Label->setParent(panel3);
+  panel3Label->setFixedWidth(88);
+  PaintButton = new QPushButton(QStringLiteral("描画(&P)"), panel3);
+  PaintButton->setObjectName("PaintButton");
+  PaintButton->setGeometry(88, 1, 64, 19);
+  PaintButton->setFocusPolicy(Qt::TabFocus);
+  auto *carpetLayout = new QVBoxLayout(panel2);
+  carpetLayout->setContentsMargins(5, 5, 5, 5);
+  carpetLayout->setSpacing(0);
+  carpetLayout->addWidget(panel3);
+  carpetLayout->addWidget(MCMemo);
+
+  auto *panel7 = new QSplitter(Qt::Vertical);
+  panel7->setHandleWidth(3);
+  panel7->addWidget(panel4);
+  panel7->addWidget(panel2);
+  panel7->setSizes({144, 300});
+  panel7->setChildrenCollapsible(false);
+
+  auto *main = new QSplitter(Qt::Horizontal);
+  main->setHandleWidth(3);
+  main->addWidget(panel6);
+  main->addWidget(panel7);
+  main->setStretchFactor(0, 1);
+  main->setStretchFactor(1, 0);
+  main->setSizes({421, 325});
+  setCentralWidget(main);
+
+  SettingText = true;
+  ConstsMemo->setPlainText(QString::fromUtf8("//定数を入力します．\n") + QString::fromUtf8(ConstsLine2));
+  MCMemo->setPlainText(QString::fromUtf8("//絨毯を描く数式を入力します．\n") + QString::fromUtf8(ConstsLine2) +
+                       QString::fromUtf8("\n//r, g, b の各変数（それぞれ赤，緑，青を表す）を，座標(x, y)を使って計算します．\n"
+                                         "//r, g, b の範囲は0～255です．0未満なら0に，256以上なら255に修正されます．\n"));
+  SettingText = false;
+  connect(ConstsMemo, &QPlainTextEdit::textChanged, this, [this] {
+    if (!SettingText) DocMng.Modified = true;
+  });
+  connect(MCMemo, &QPlainTextEdit::textChanged, this, [this] {
+    if (!SettingText) DocMng.Modified = true;
+  });
+  connect(PaintButton, &QPushButton::clicked, this, [this] { Command([this] { Paint1Click(); }); });
+}
+
+void TMainForm::BuildMenu() {
+  auto add = [this](QMenu *menu, const char *name, const char *text, void (TMainForm::*handler)(),
+                    QKeySequence shortcut = {}) {
+    QAction *a = menu->addAction(QString::fromUtf8(text));
+    a->setObjectName(name);
+    if (!shortcut.isEmpty()) a->setShortcut(shortcut);
+    connect(a, &QAction::triggered, this, [this, handler] { Command([this, handler] { (this->*handler)(); }); });
+    return a;
+  };
+  QMenu *file = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
+  New1 = add(file, "New1", "新規作成(&N)", &TMainForm::New1Click, QKeySequence(Qt::CTRL | Qt::Key_N));
+  file->addSeparator();
+  Open1 = add(file, "Open1", "開く(&O)", &TMainForm::Open1Click, QKeySequence(Qt::CTRL | Qt::Key_O));
+  file->addSeparator();
+  Save1 = add(file, "Save1", "保存(&S)", &TMainForm::Save1Click, QKeySequence(Qt::CTRL | Qt::Key_S));
+  SaveAs1 = add(file, "SaveAs1", "名前を付けて保存(&A)", &TMainForm::SaveAs1Click);
+  file->addSeparator();
+  Exit1 = add(file, "Exit1", "終了(&X)", &TMainForm::Exit1Click);
+  QMenu *show = menuBar()->addMenu(QStringLiteral("表示(&H)"));
+  ErrorForm1 = add(show, "ErrorForm1", "エラーフォーム(&E)", &TMainForm::ErrorForm1Click);
+  QMenu *img = menuBar()->addMenu(QStringLiteral("画像(&I)"));
+  Paint1 = add(img, "Paint1", "描画(&P)", &TMainForm::Paint1Click, QKeySequence(Qt::CTRL | Qt::Key_P));
+  img->addSeparator();
+  SaveGraphics1 = add(img, "SaveGraphics1", "画像を保存(&G)", &TMainForm::SaveGraphics1Click);
+  OpenGraphics1 = add(img, "OpenGraphics1", "画像を開く(&O)", &TMainForm::OpenGraphics1Click);
+  img->addSeparator();
+  ChangeSize1 = add(img, "ChangeSize1", "サイズ変更(&C)", &TMainForm::ChangeSize1Click);
+  QMenu *tool = menuBar()->addMenu(QStringLiteral("ツール(&T)"));
+  ColorToNum1 = add(tool, "ColorToNum1", "カラーボックス(&B)", &TMainForm::ColorToNum1Click);
+  tool->addSeparator();
+  Template1 = add(tool, "Template1", "テンプレート(&M)", &TMainForm::Template1Click, QKeySequence(Qt::CTRL | Qt::Key_T));
+  TempMng1 = add(tool, "TempMng1", "テンプレートの管理(&R)", &TMainForm::TempMng1Click);
+  QMenu *help = menuBar()->addMenu(QStringLiteral("ヘルプ(&H)"));
+  Help2 = add(help, "Help2", "ヘルプ(&M)", &TMainForm::Help2Click);
+  A1 = add(help, "A1", "バージョン情報(&A)...", &TMainForm::A1Click);
+}
+
+void TMainForm::Command(const std::function<void()> &command) {
+  try {
+    command();
+  } catch (const std::exception &e) {
+    ShowError(e.what());
+  }
+}
+
+void TMainForm::ShowError(const std::string &text) {
+  Boxes->ShowMessage(text, "Velmora 2", TMessageBoxes::Ok | TMessageBoxes::Stop);
+}
+
+void TMainForm::UpdateCaption(const std::string &fileName) { setWindowTitle(MainCaption(fileName)); }
+
+// ---------------------------------------------------------------------------
+// The picture
+
+QImage TMainForm::ImageContents() const {
+  QImage image(Picture.Width, Picture.Height, QImage::Format_RGB32);
+  for (int y = 0; y < Picture.Height; ++y) {
+    auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+    for (int x = 0; x < Picture.Width; ++x) {
+      const std::uint32_t c = Picture.Pixel(x, y);
+      line[x] = qRgb(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF);
+    }
+  }
+  return image;
+}
+
+void TMainForm::ShowPicture() {
+  Image->setPixmap(QPixmap::fromImage(ImageContents()));
+  Image->setFixedSize(Picture.Width, Picture.Height);
+}
+
+void TMainForm::ResizeImage(int width, int height) {
+  if (width == Picture.Width && height == Picture.Height) return;
+  std::string error;
+  if (!CheckPictureSize(width, height, error)) throw std::runtime_error(error);
+  Picture.Resize(width, height);
+  ShowPicture();
+}
+
+// ---------------------------------------------------------------------------
+// Menu commands
+
+void TMainForm::New1Click() { DocMng.New(); }
+void TMainForm::Open1Click() { DocMng.Open(); }
+void TMainForm::Save1Click() { DocMng.Save(); }
+void TMainForm::SaveAs1Click() { DocMng.SaveAs(); }
+void TMainForm::Exit1Click() { close(); }
+void TMainForm::ErrorForm1Click() { ErrorShowForm->ShowFront(); }
+void TMainForm::ColorToNum1Click() { ShowColorDialog(); }
+void TMainForm::Template1Click() { TempForm->show(); TempForm->raise(); }
+void TMainForm::TempMng1Click() {
+  TempForm->hide();
+  TempMngForm->exec();
+}
+void TMainForm::Help2Click() { HelpForm->show(); HelpForm->raise(); }
+void TMainForm::A1Click() {
+  AboutForm->move(geometry().center() - AboutForm->rect().center());
+  AboutForm->exec();
+}
+
+void TMainForm::closeEvent(QCloseEvent *event) {
+  bool mayClose = false;
+  Command([&] { mayClose = DocMng.CloseQuery(); });
+  if (mayClose) event->accept();
+  else event->ignore();
+}
+
+void TMainForm::Paint1Click() {
+  ErrorShowForm->ClearErrors();
+  const int width = Picture.Width;
+  ProgressBar->setRange(0, std::max(width - 1, 0));
+  ProgressBar->setValue(0);
+  // The window does not take input while painting; only the progress bar is
+  // redrawn, once per column.
+  const TPaintResult result =
+      PaintCarpet(Arithmetic, MemoLines(ConstsMemo), MemoLines(MCMemo), Picture, [this](int done, int total) {
+        if (done == 0) return;
+        ProgressBar->setValue(std::min(done, std::max(total - 1, 0)));
+        ProgressBar->repaint();
+      });
+  if (result.Painted) ShowPicture();
+  ProgressBar->setValue(0);
+  for (const std::string &line : result.ErrorLines) ErrorShowForm->ErrorLines.Add(line);
+  if (ErrorShowForm->ErrorLines.Count() > 0) ErrorShowForm->ShowFront();
+}
+
+void TMainForm::SaveGraphics1Click() {
+  std::string fileName;
+  if (!SavePicDialog->Execute(fileName)) return;
+  std::string error;
+  if (!SavePicture(fileName, Picture, error)) throw std::runtime_error(error);
+}
+
+void TMainForm::OpenGraphics1Click() {
+  std::string fileName;
+  if (!OpenPicDialog->Execute(fileName)) return;
+  TPicture loaded;
+  std::string error;
+  if (!LoadPicture(fileName, loaded, error)) throw std::runtime_error(error);
+  Picture = std::move(loaded);
+  ShowPicture();
+}
+
+void TMainForm::ChangeSize1Click() {
+  ResizeForm->WidthEdit->setText(QString::number(Picture.Width));
+  ResizeForm->HeightEdit->setText(QString::number(Picture.Height));
+  ResizeForm->WidthEdit->setFocus();
+  if (ResizeForm->exec() != 1) return;
+  // Height first, as the size has always been read.
+  bool heightOk = false, widthOk = false;
+  const QString heightText = ResizeForm->HeightEdit->text(), widthText = ResizeForm->WidthEdit->text();
+  const int height = heightText.toInt(&heightOk);
+  if (!heightOk) throw std::runtime_error("'" + heightText.toStdString() + "' は整数ではありません");
+  const int width = widthText.toInt(&widthOk);
+  if (!widthOk) throw std::runtime_error("'" + widthText.toStdString() + "' は整数ではありません");
+  ResizeImage(width, height);
+  DocMng.Modified = true;
+}
+
+// ---------------------------------------------------------------------------
+// Documents
+
+TStringList TMainForm::MemoLines(const QPlainTextEdit *memo) {
+  TStringList lines;
+  for (const QString &line : memo->toPlainText().split(QLatin1Char('\n'))) lines.push_back(line.toStdString());
+  return lines;
+}
+
+void TMainForm::SetMemoLines(QPlainTextEdit *memo, const TStringList &lines) {
+  QStringList text;
+  for (const std::string &line : lines) text.push_back(Q(line));
+  SettingText = true;
+  memo->setPlainText(text.join(QLatin1Char('\n')));
+  SettingText = false;
+}
+
+bool TMainForm::OpenDocument(const std::string &fileName) {
+  Document.Read(fileName);
+  if (!Document.ErrorMessage.empty()) ShowError(Document.ErrorMessage);
+  UpdateCaption(fileName);
+  TWork work;
+  bool ok = TakeWork(Document, work);
+  SetMemoLines(ConstsMemo, work.Constants);
+  SetMemoLines(MCMemo, work.Carpet);
+  const long double w = floorl(work.Width), h = floorl(work.Height);
+  std::string error;
+  const bool fits = w >= 1 && w <= MaxPictureSide && h >= 1 && h <= MaxPictureSide;
+  if (fits) {
+    ResizeImage(static_cast<int>(w), static_cast<int>(h));
+  } else {
+    // A size no picture can have: say so and keep the picture as it is.
+    CheckPictureSize(std::isfinite(w) ? static_cast<long long>(std::fmax(std::fmin(w, 1e15L), -1e15L)) : -1,
+                     std::isfinite(h) ? static_cast<long long>(std::fmax(std::fmin(h, 1e15L), -1e15L)) : -1, error);
+    ShowError(error);
+    ok = false;
+  }
+  return ok;
+}
+
+bool TMainForm::SaveDocument(const std::string &fileName) {
+  TWork work;
+  work.Constants = MemoLines(ConstsMemo);
+  work.Carpet = MemoLines(MCMemo);
+  work.Width = Picture.Width;
+  work.Height = Picture.Height;
+  const bool ok = PutWork(Document, work);
+  if (!Document.Write(fileName)) throw std::runtime_error(Document.ErrorMessage);
+  UpdateCaption(fileName);
+  return ok;
+}
+
+void TMainForm::NewDocument(const std::string &fileName) {
+  UpdateCaption(fileName);
+  SetMemoLines(ConstsMemo, {});
+  SetMemoLines(MCMemo, {});
+  ResizeImage(400, 400);
+}
+
+}  // namespace velmora

@@ -1,0 +1,31 @@
+#include "ui/Windows.h"
+
+#include "ui/ErrorShowUnit.h"
+#include "ui/MainUnit.h"
+#include "ui/ResizeUnit.h"
+#include "ui/Shells.h"
+
+namespace velmora {
+
+void CreateWindows() {
+  MainForm = new TMainForm;
+  ResizeForm = new TResizeForm(MainForm);
+  ErrorShowForm = new TErrorShowForm(MainForm);
+  TempMngForm = new TTempMngForm(MainForm);
+  TempForm = new TTempForm(MainForm);
+  AboutForm = new TAboutForm(MainForm);
+  HelpForm = new THelpForm(MainForm);
+}
+
+void DestroyWindows() {
+  delete MainForm;  // the other windows are its children
+  MainForm = nullptr;
+  ResizeForm = nullptr;
+  ErrorShowForm = nullptr;
+  TempMngForm = nullptr;
+  TempForm = nullptr;
+  AboutForm = nullptr;
+  HelpForm = nullptr;
+}
+
+}  // namespace velmora

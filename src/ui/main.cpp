@@ -1,0 +1,40 @@
+// Velmora 2: the desktop program.
+#include <QApplication>
+#include <QMessageBox>
+#include <exception>
+
+#include "ui/MainUnit.h"
+#include "ui/Windows.h"
+
+namespace {
+
+// An error escaping an event handler is shown in the standard box and the
+// program goes on.
+class TApplication : public QApplication {
+ public:
+  using QApplication::QApplication;
+  bool notify(QObject *receiver, QEvent *event) override {
+    try {
+      return QApplication::notify(receiver, event);
+    } catch (const std::exception &e) {
+      QMessageBox::critical(activeWindow(), QStringLiteral("Velmora 2"), QString::fromStdString(e.what()));
+    }
+    return false;
+  }
+};
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  TApplication app(argc, argv);
+  app.setApplicationName(QStringLiteral("Velmora 2"));
+  try {
+    velmora::CreateWindows();
+    velmora::MainForm->show();
+    app.exec();
+    velmora::DestroyWindows();
+  } catch (const std::exception &e) {
+    QMessageBox::critical(nullptr, QStringLiteral("Velmora 2"), QString::fromStdString(e.what()));
+  }
+  return 0;
+}
