@@ -314,6 +314,7 @@ void TMainForm::Paint1Click() {
   if (result.Painted) ShowPicture();
   ProgressBar->setValue(0);
   for (const std::string &line : result.ErrorLines) ErrorShowForm->ErrorLines.Add(line);
+  ErrorShowForm->ErrorsMemo->moveCursor(QTextCursor::Start);  // the first error, not the last
   if (ErrorShowForm->ErrorLines.Count() > 0) ErrorShowForm->ShowFront();
 }
 
