@@ -17,9 +17,13 @@
 #include "paint/PictureFile.h"
 #include "ui/ErrorShowUnit.h"
 #include "ui/Fonts.h"
+#include "ui/Memo.h"
 #include "ui/QtDialogs.h"
 #include "ui/ResizeUnit.h"
-#include "ui/Shells.h"
+#include "ui/AboutUnit.h"
+#include "ui/HelpUnit.h"
+#include "ui/TempMngUnit.h"
+#include "ui/TempUnit.h"
 
 namespace velmora {
 
@@ -93,6 +97,9 @@ void TMainForm::UseDialogs(TMessageBoxes *boxes, TFileDialog *open, TFileDialog 
   SaveDialog = DocMng.SaveDialog = save;
   SavePicDialog = savePic;
   OpenPicDialog = openPic;
+  for (TMessageBoxes **windowBoxes : {TempForm ? &TempForm->Boxes : nullptr, TempMngForm ? &TempMngForm->Boxes : nullptr,
+                                      HelpForm ? &HelpForm->Boxes : nullptr})
+    if (windowBoxes) *windowBoxes = boxes;
 }
 
 void TMainForm::BuildLayout() {
@@ -354,17 +361,11 @@ void TMainForm::ChangeSize1Click() {
 // ---------------------------------------------------------------------------
 // Documents
 
-TStringList TMainForm::MemoLines(const QPlainTextEdit *memo) {
-  TStringList lines;
-  for (const QString &line : memo->toPlainText().split(QLatin1Char('\n'))) lines.push_back(line.toStdString());
-  return lines;
-}
+TStringList TMainForm::MemoLines(const QPlainTextEdit *memo) { return velmora::MemoLines(memo); }
 
 void TMainForm::SetMemoLines(QPlainTextEdit *memo, const TStringList &lines) {
-  QStringList text;
-  for (const std::string &line : lines) text.push_back(Q(line));
   SettingText = true;
-  memo->setPlainText(text.join(QLatin1Char('\n')));
+  SetMemoText(memo, lines);
   SettingText = false;
 }
 

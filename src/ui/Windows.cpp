@@ -3,7 +3,10 @@
 #include "ui/ErrorShowUnit.h"
 #include "ui/MainUnit.h"
 #include "ui/ResizeUnit.h"
-#include "ui/Shells.h"
+#include "ui/AboutUnit.h"
+#include "ui/HelpUnit.h"
+#include "ui/TempMngUnit.h"
+#include "ui/TempUnit.h"
 
 namespace velmora {
 
@@ -15,6 +18,7 @@ void CreateWindows() {
   TempForm = new TTempForm(MainForm);
   AboutForm = new TAboutForm(MainForm);
   HelpForm = new THelpForm(MainForm);
+  TempForm->Boxes = TempMngForm->Boxes = HelpForm->Boxes = MainForm->Boxes;
 }
 
 void DestroyWindows() {

@@ -16,7 +16,10 @@
 #include "ui/ErrorShowUnit.h"
 #include "ui/MainUnit.h"
 #include "ui/ResizeUnit.h"
-#include "ui/Shells.h"
+#include "ui/AboutUnit.h"
+#include "ui/HelpUnit.h"
+#include "ui/TempMngUnit.h"
+#include "ui/TempUnit.h"
 #include "ui/Windows.h"
 
 using namespace velmora;
@@ -357,7 +360,7 @@ TEST_F(MainFormTest, MenuEntriesOpenTheirWindows) {
   bool aboutShown = false;
   WhenModal([&] {
     aboutShown = AboutForm->isVisible() && AboutForm->size() == QSize(400, 400);
-    QTest::mouseClick(AboutForm, Qt::LeftButton);
+    QTest::mouseClick(AboutForm->Image1, Qt::LeftButton);
   });
   Trigger(MainForm->A1);
   EXPECT_TRUE(aboutShown);

@@ -1,0 +1,43 @@
+#pragma once
+// TTempMngForm: the template manager. Create, edit, save and delete templates.
+#include <QDialog>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <string>
+
+#include "document/MessageBoxes.h"
+
+namespace velmora {
+
+class TTempMngForm : public QDialog {
+  Q_OBJECT
+ public:
+  explicit TTempMngForm(QWidget *mainWindow);
+  QListWidget *TempListBox;
+  QPlainTextEdit *TempMemo;
+  QLineEdit *NameEdit;
+  QPushButton *OKButton, *NewButton, *SaveButton, *DelButton;
+  std::string Folder;
+  TMessageBoxes *Boxes = nullptr;
+
+  void RefreshList();
+  void ShowSelected();
+  void NewButtonClick();
+  void NameEditChange();
+  void SaveButtonClick();
+  void DelButtonClick();
+
+ protected:
+  void showEvent(QShowEvent *event) override;
+  bool eventFilter(QObject *watched, QEvent *event) override;
+
+ private:
+  QWidget *MainWindow;
+  bool Placed = false;
+};
+
+extern TTempMngForm *TempMngForm;
+
+}  // namespace velmora

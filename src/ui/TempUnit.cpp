@@ -1,0 +1,124 @@
+#include "ui/TempUnit.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QSplitter>
+#include <QVBoxLayout>
+
+#include "document/DocumentManager.h"
+#include "text/LineList.h"
+#include "ui/Fonts.h"
+#include "ui/Memo.h"
+
+namespace velmora {
+
+TTempForm *TempForm = nullptr;
+
+namespace windows {
+
+void FillList(QListWidget *list, const std::vector<std::string> &names) {
+  for (const std::string &name : names) list->addItem(QString::fromStdString(name));
+  list->sortItems();
+}
+
+void CentreOnce(QWidget *window, QWidget *on, bool &placed) {
+  if (placed || !on) return;
+  window->move(on->geometry().center() - window->rect().center());
+  placed = true;
+}
+
+void ShowError(TMessageBoxes *boxes, const std::string &text) {
+  if (boxes) boxes->ShowMessage(text, "Velmora 2", TMessageBoxes::Ok | TMessageBoxes::Stop);
+}
+
+}  // namespace windows
+
+TTempForm::TTempForm(QWidget *mainWindow)
+    : QWidget(mainWindow, Qt::Window), TempListBox(new QListWidget), TempMemo(new QPlainTextEdit),
+      CopyButton(new QPushButton(QStringLiteral("コピー(&C)"))), Folder(ExecutableFolder() + "/Template"),
+      MainWindow(mainWindow) {
+  setObjectName("TempForm");
+  setWindowTitle(QStringLiteral("テンプレート"));
+  setFont(FixedFont(12));
+  resize(522, 319);
+  TempListBox->setObjectName("TempListBox");
+  TempListBox->setFixedWidth(161);
+  TempListBox->installEventFilter(this);
+  TempMemo->setObjectName("TempMemo");
+  TempMemo->setReadOnly(true);
+  TempMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
+  TempMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  TempMemo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  CopyButton->setObjectName("CopyButton");
+
+  auto *content = new QWidget;
+  auto *header = new QHBoxLayout;
+  header->addWidget(new QLabel(QStringLiteral("[内容]")));
+  header->addWidget(CopyButton);
+  header->addStretch();
+  auto *contentLayout = new QVBoxLayout(content);
+  contentLayout->setContentsMargins(0, 0, 0, 0);
+  contentLayout->addLayout(header);
+  contentLayout->addWidget(TempMemo);
+  auto *splitter = new QSplitter(Qt::Horizontal);
+  splitter->addWidget(TempListBox);
+  splitter->addWidget(content);
+  splitter->setStretchFactor(1, 1);
+  auto *layout = new QVBoxLayout(this);
+  layout->addWidget(new QLabel(QStringLiteral(" テンプレートを選択し，コピーしてください．")));
+  layout->addWidget(splitter);
+
+  connect(TempListBox, &QListWidget::currentRowChanged, this, [this] { ShowSelected(); });
+  connect(CopyButton, &QPushButton::clicked, this, [this] { CopyButtonClick(); });
+}
+
+void TTempForm::showEvent(QShowEvent *event) {
+  windows::CentreOnce(this, MainWindow, Placed);
+  RefreshList();
+  QWidget::showEvent(event);
+}
+
+bool TTempForm::eventFilter(QObject *watched, QEvent *event) {
+  // Any key typed in the list shows the selected template (again), once the
+  // list has moved its selection.
+  if (watched == TempListBox && event->type() == QEvent::KeyRelease) ShowSelected();
+  return QWidget::eventFilter(watched, event);
+}
+
+void TTempForm::RefreshList() {
+  const QSignalBlocker quiet(TempListBox);
+  TempListBox->clear();
+  std::vector<std::string> names;
+  if (text::ListNames(Folder, ".qtp", names)) {
+    windows::FillList(TempListBox, names);
+    TempListBox->setCurrentRow(-1);
+    TempMemo->clear();
+  } else {
+    text::EnsureFolder(Folder);
+  }
+}
+
+void TTempForm::ShowSelected() {
+  const int row = TempListBox->currentRow();
+  if (row < 0) return;
+  TStringList lines;
+  std::string error;
+  if (!text::LoadLineList(Folder + "/" + TempListBox->item(row)->text().toStdString() + ".qtp", lines, error)) {
+    windows::ShowError(Boxes, error);
+    return;
+  }
+  SetMemoText(TempMemo, lines);
+}
+
+void TTempForm::CopyButtonClick() {
+  TempMemo->selectAll();
+  TempMemo->copy();
+  QTextCursor cursor = TempMemo->textCursor();
+  cursor.clearSelection();
+  TempMemo->setTextCursor(cursor);
+}
+
+}  // namespace velmora

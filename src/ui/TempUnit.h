@@ -1,0 +1,48 @@
+#pragma once
+// TTempForm: the template picker. Browse the templates read-only and copy one
+// to the clipboard, to paste it into a formula memo.
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QWidget>
+#include <string>
+
+#include "document/MessageBoxes.h"
+
+namespace velmora {
+
+class TTempForm : public QWidget {
+  Q_OBJECT
+ public:
+  explicit TTempForm(QWidget *mainWindow);
+  QListWidget *TempListBox;
+  QPlainTextEdit *TempMemo;
+  QPushButton *CopyButton;
+  std::string Folder;              // the Template folder beside the executable
+  TMessageBoxes *Boxes = nullptr;  // where read errors are shown
+
+  void RefreshList();
+  void ShowSelected();
+  void CopyButtonClick();
+
+ protected:
+  void showEvent(QShowEvent *event) override;
+  bool eventFilter(QObject *watched, QEvent *event) override;
+
+ private:
+  QWidget *MainWindow;
+  bool Placed = false;
+};
+
+extern TTempForm *TempForm;
+
+// Shared by the template and help windows.
+namespace windows {
+// The list's names sorted as the list control sorts them.
+void FillList(QListWidget *list, const std::vector<std::string> &names);
+// Centres `window` on `on` the first time it is shown.
+void CentreOnce(QWidget *window, QWidget *on, bool &placed);
+void ShowError(TMessageBoxes *boxes, const std::string &text);
+}  // namespace windows
+
+}  // namespace velmora
