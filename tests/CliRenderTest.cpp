@@ -51,7 +51,7 @@ TEST(CliRender, PaintsADocumentIntoEachFormat) {
 }
 
 TEST(CliRender, ShippedExamplesPaint) {
-  for (const char *name : {"gradient", "rings", "plasma", "rotate-channels"}) {
+  for (const char *name : {"gradient", "rings", "plasma", "rotate-channels", "interference", "colour-wheel"}) {
     TTempDir dir;
     const auto r = RunCli(std::string("render '") + VELMORA_SOURCE_DIR + "/examples/" + name + ".vokt' -o out.png",
                           "", &dir);

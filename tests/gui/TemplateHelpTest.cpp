@@ -1,0 +1,174 @@
+#include <QApplication>
+#include <QClipboard>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "../TestSupport.h"
+#include "text/Cp932.h"
+#include "text/LineList.h"
+#include "ui/HelpUnit.h"
+#include "ui/MainUnit.h"
+#include "ui/TempMngUnit.h"
+#include "ui/TempUnit.h"
+#include "ui/Windows.h"
+
+using namespace velmora;
+using velmora::test::Put;
+using velmora::test::Slurp;
+using velmora::test::TTempDir;
+
+namespace {
+
+std::string Cp932(const std::string &utf8) {
+  std::string bytes, error;
+  EXPECT_TRUE(text::Utf8ToCp932(utf8, bytes, error)) << error;
+  return bytes;
+}
+
+QStringList Names(const QListWidget *list) {
+  QStringList names;
+  for (int i = 0; i < list->count(); ++i) names << list->item(i)->text();
+  return names;
+}
+
+bool Exists(const std::string &path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0;
+}
+
+class TemplateHelpTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CreateWindows();
+    MainForm->UseDialogs(&Boxes, MainForm->OpenDialog, MainForm->SaveDialog, MainForm->SavePicDialog,
+                         MainForm->OpenPicDialog);
+    TempForm->Folder = TempMngForm->Folder = Dir.File("Template");
+    HelpForm->Folder = Dir.File("Help");
+  }
+  void TearDown() override { DestroyWindows(); }
+  void MakeTemplates() {
+    mkdir(Dir.File("Template").c_str(), 0755);
+    Put(Dir.File("Template/波.qtp"), Cp932("// 波\r\nr = 128 + 127*sin(x/9)\r\n"));
+    Put(Dir.File("Template/abc.qtp"), Cp932("r = x\r\n"));
+    Put(Dir.File("Template/notes.txt"), "not a template");
+    mkdir(Dir.File("Template/folder.QTP").c_str(), 0755);  // entries of any kind are listed
+  }
+  TMessageRecorder Boxes;
+  TTempDir Dir;
+};
+
+}  // namespace
+
+TEST_F(TemplateHelpTest, PickerListsShowsAndCopies) {
+  TempForm->show();
+  EXPECT_TRUE(TempForm->TempListBox->count() == 0);
+  EXPECT_TRUE(Exists(Dir.File("Template"))) << "a missing folder is created";
+  TempForm->hide();
+  MakeTemplates();
+  TempForm->show();
+  EXPECT_EQ(Names(TempForm->TempListBox), (QStringList{"abc", "folder", "波"}));
+  EXPECT_EQ(TempForm->TempListBox->currentRow(), -1);
+  EXPECT_TRUE(TempForm->TempMemo->toPlainText().isEmpty());
+  TempForm->TempListBox->setCurrentRow(2);
+  EXPECT_EQ(TempForm->TempMemo->toPlainText(), QStringLiteral("// 波\nr = 128 + 127*sin(x/9)"));
+  // Any key typed in the list loads the selected template again.
+  TempForm->TempMemo->setPlainText("changed");
+  QTest::keyClick(TempForm->TempListBox, Qt::Key_Space);
+  EXPECT_EQ(TempForm->TempMemo->toPlainText(), QStringLiteral("// 波\nr = 128 + 127*sin(x/9)"));
+  QApplication::clipboard()->clear();
+  QTest::mouseClick(TempForm->CopyButton, Qt::LeftButton);
+  EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("// 波\nr = 128 + 127*sin(x/9)"));
+  EXPECT_FALSE(TempForm->TempMemo->textCursor().hasSelection());
+  EXPECT_TRUE(TempForm->TempMemo->isReadOnly());
+  EXPECT_EQ(TempForm->windowTitle(), QStringLiteral("テンプレート"));
+}
+
+TEST_F(TemplateHelpTest, ManagerCreatesReplacesAndDeletes) {
+  MakeTemplates();
+  TempMngForm->show();
+  EXPECT_EQ(Names(TempMngForm->TempListBox), (QStringList{"abc", "folder", "波"}));
+  EXPECT_FALSE(TempMngForm->SaveButton->isEnabled());
+  TempMngForm->TempListBox->setCurrentRow(0);
+  EXPECT_EQ(TempMngForm->NameEdit->text(), QStringLiteral("abc"));
+  EXPECT_EQ(TempMngForm->TempMemo->toPlainText(), QStringLiteral("r = x"));
+  EXPECT_TRUE(TempMngForm->SaveButton->isEnabled());
+
+  QTest::mouseClick(TempMngForm->NewButton, Qt::LeftButton);
+  EXPECT_TRUE(TempMngForm->NameEdit->text().isEmpty());
+  EXPECT_FALSE(TempMngForm->SaveButton->isEnabled());
+  QTest::keyClicks(TempMngForm->NameEdit, "sample");
+  EXPECT_TRUE(TempMngForm->SaveButton->isEnabled());
+  TempMngForm->TempMemo->setPlainText(QStringLiteral("// 見本\nr = y"));
+  QTest::mouseClick(TempMngForm->SaveButton, Qt::LeftButton);
+  EXPECT_EQ(Slurp(Dir.File("Template/sample.qtp")), Cp932("// 見本\r\nr = y\r\n"));
+  EXPECT_TRUE(Names(TempMngForm->TempListBox).contains("sample"));
+  EXPECT_TRUE(TempMngForm->NameEdit->text().isEmpty()) << "the list was refreshed";
+  EXPECT_TRUE(TempMngForm->TempMemo->toPlainText().isEmpty());
+  EXPECT_FALSE(TempMngForm->SaveButton->isEnabled());
+
+  // "sample.txt" is saved as sample.qtp, replacing it without asking.
+  QTest::keyClicks(TempMngForm->NameEdit, "sample.txt");
+  TempMngForm->TempMemo->setPlainText("r = 1");
+  QTest::mouseClick(TempMngForm->SaveButton, Qt::LeftButton);
+  EXPECT_EQ(Slurp(Dir.File("Template/sample.qtp")), "r = 1\r\n");
+  EXPECT_FALSE(Exists(Dir.File("Template/sample.txt")));
+
+  // A name the file system cannot take as a plain file name: a message, nothing written.
+  QTest::keyClicks(TempMngForm->NameEdit, "../escape");
+  QTest::mouseClick(TempMngForm->SaveButton, Qt::LeftButton);
+  ASSERT_EQ(Boxes.Entries.size(), 1u);
+  EXPECT_NE(Boxes.Entries[0].Text.find("ファイル名に使えません"), std::string::npos);
+  EXPECT_FALSE(Exists(Dir.File("escape.qtp")));
+  EXPECT_EQ(TempMngForm->NameEdit->text(), QStringLiteral("../escape")) << "the window keeps its state";
+  // Text that code page 932 cannot hold: the old template stays.
+  TempMngForm->NameEdit->setText("sample");
+  TempMngForm->TempMemo->setPlainText(QStringLiteral("r = 1 // 😀"));
+  QTest::mouseClick(TempMngForm->SaveButton, Qt::LeftButton);
+  EXPECT_EQ(Boxes.Entries.size(), 2u);
+  EXPECT_EQ(Slurp(Dir.File("Template/sample.qtp")), "r = 1\r\n");
+
+  // Delete the selected one without asking; with no selection nothing happens.
+  TempMngForm->RefreshList();
+  QTest::mouseClick(TempMngForm->DelButton, Qt::LeftButton);
+  EXPECT_TRUE(Exists(Dir.File("Template/abc.qtp")));
+  TempMngForm->TempListBox->setCurrentRow(static_cast<int>(Names(TempMngForm->TempListBox).indexOf("abc")));
+  QTest::mouseClick(TempMngForm->DelButton, Qt::LeftButton);
+  EXPECT_FALSE(Exists(Dir.File("Template/abc.qtp")));
+  EXPECT_FALSE(Names(TempMngForm->TempListBox).contains("abc"));
+  TempMngForm->hide();
+}
+
+TEST_F(TemplateHelpTest, HelpListsTopicsAndShowsThem) {
+  HelpForm->show();
+  EXPECT_EQ(HelpForm->TempListBox->count(), 0);
+  EXPECT_TRUE(HelpForm->TitlePanel->text().isEmpty());
+  EXPECT_TRUE(Exists(Dir.File("Help")));
+  HelpForm->hide();
+  Put(Dir.File("Help/使い方.txt"), Cp932("はじめに\r\n二行目\r\n"));
+  Put(Dir.File("Help/変数.txt"), Cp932("x と y\r\n"));
+  HelpForm->show();
+  EXPECT_EQ(Names(HelpForm->TempListBox), (QStringList{"使い方", "変数"}));
+  HelpForm->TempListBox->setCurrentRow(0);
+  EXPECT_EQ(HelpForm->TitlePanel->text(), QStringLiteral("使い方"));
+  EXPECT_EQ(HelpForm->TempMemo->toPlainText(), QStringLiteral("はじめに\n二行目"));
+  // Reopening clears the title and the text and lists the topics afresh.
+  HelpForm->hide();
+  Put(Dir.File("Help/関数.txt"), Cp932("sin\r\n"));
+  HelpForm->show();
+  EXPECT_TRUE(HelpForm->TitlePanel->text().isEmpty());
+  EXPECT_TRUE(HelpForm->TempMemo->toPlainText().isEmpty());
+  EXPECT_EQ(HelpForm->TempListBox->count(), 3);
+  EXPECT_EQ(HelpForm->windowTitle(), QStringLiteral("ヘルプ"));
+}
+
+TEST_F(TemplateHelpTest, ShippedContentIsFoundBesideTheExecutable) {
+  TTempDir none;
+  TempForm->Folder = ExecutableFolder() + "/Template";
+  HelpForm->Folder = ExecutableFolder() + "/Help";
+  TempForm->show();
+  EXPECT_GE(TempForm->TempListBox->count(), 12);
+  HelpForm->show();
+  EXPECT_TRUE(Names(HelpForm->TempListBox).contains(QStringLiteral("関数一覧")));
+}
