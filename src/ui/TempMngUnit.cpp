@@ -59,6 +59,7 @@ TTempMngForm::TTempMngForm(QWidget *mainWindow)
   for (QPushButton *b : {OKButton, NewButton, SaveButton, DelButton}) buttons->addWidget(b);
   buttons->addStretch();
   auto *layout = new QHBoxLayout(this);
+  layout->setContentsMargins(4, 4, 4, 4);
   layout->addWidget(splitter, 1);
   layout->addLayout(buttons);
 

@@ -45,7 +45,6 @@ TTempForm::TTempForm(QWidget *mainWindow)
   setFont(FixedFont(12));
   resize(522, 319);
   TempListBox->setObjectName("TempListBox");
-  TempListBox->setFixedWidth(161);
   TempListBox->installEventFilter(this);
   TempMemo->setObjectName("TempMemo");
   TempMemo->setReadOnly(true);
@@ -61,14 +60,20 @@ TTempForm::TTempForm(QWidget *mainWindow)
   header->addStretch();
   auto *contentLayout = new QVBoxLayout(content);
   contentLayout->setContentsMargins(0, 0, 0, 0);
+  contentLayout->setSpacing(2);
   contentLayout->addLayout(header);
   contentLayout->addWidget(TempMemo);
   auto *splitter = new QSplitter(Qt::Horizontal);
   splitter->addWidget(TempListBox);
   splitter->addWidget(content);
   splitter->setStretchFactor(1, 1);
+  splitter->setSizes({161, 361});
   auto *layout = new QVBoxLayout(this);
-  layout->addWidget(new QLabel(QStringLiteral(" テンプレートを選択し，コピーしてください．")));
+  layout->setContentsMargins(4, 4, 4, 4);
+  layout->setSpacing(4);
+  auto *headerStrip = new QLabel(QStringLiteral(" テンプレートを選択し，コピーしてください．"));
+  headerStrip->setFixedHeight(20);
+  layout->addWidget(headerStrip);
   layout->addWidget(splitter);
 
   connect(TempListBox, &QListWidget::currentRowChanged, this, [this] { ShowSelected(); });

@@ -359,7 +359,8 @@ TEST_F(MainFormTest, MenuEntriesOpenTheirWindows) {
   EXPECT_TRUE(HelpForm->isVisible());
   bool aboutShown = false;
   WhenModal([&] {
-    aboutShown = AboutForm->isVisible() && AboutForm->size() == QSize(400, 400);
+    aboutShown = AboutForm->isVisible() && AboutForm->size() == QSize(400, 400) &&
+                 AboutForm->Image1->pixmap().size() == QSize(400, 400);
     QTest::mouseClick(AboutForm->Image1, Qt::LeftButton);
   });
   Trigger(MainForm->A1);
