@@ -150,6 +150,15 @@ TEST(PictureFile, HostileFilesFailCleanly) {
   refuses("cut.bmp", bmp.substr(0, bmp.size() / 2), "ビットマップ");
   // A bitmap wider than any picture we accept.
   refuses("wide.bmp", velmora::EncodeBmp(TPicture::Filled(10001, 1, 0)), "10001");
+  // A bitmap header claiming absurd sizes and depth (found by fuzzing: the
+  // length check overflowed).
+  std::string absurd = velmora::EncodeBmp(Sample(4, 4));
+  absurd[18] = absurd[19] = absurd[20] = static_cast<char>(0xF0);
+  absurd[21] = 0x7F;
+  absurd[22] = absurd[23] = absurd[24] = static_cast<char>(0xF0);
+  absurd[25] = 0x7F;
+  absurd[28] = static_cast<char>(0xFF);
+  refuses("absurd.bmp", absurd, "扱えません");
   // A JPEG header claiming 65000 x 65000.
   std::string jpeg, jerr;
   ASSERT_TRUE(velmora::EncodeJpeg(Sample(16, 16), 90, jpeg, jerr));

@@ -40,7 +40,13 @@ bool CheckBmpLength(const std::string &bytes, std::string &error) {
   const auto height = static_cast<std::int32_t>(ReadLe32(bytes, 22));
   const std::uint16_t bits = ReadLe16(bytes, 28);
   const std::uint32_t compression = ReadLe32(bytes, 30);
+  // Sizes beyond any picture we accept are refused here, before the arithmetic
+  // below could overflow.
+  const long long w = width < 0 ? -static_cast<long long>(width) : width;
+  const long long h = height < 0 ? -static_cast<long long>(height) : height;
+  if (!CheckPictureSize(w, h, error)) return false;
   if (compression != 0 && compression != 3) return true;  // RLE and others: no fixed length
+  if (bits > 64) return true;                             // nonsense depth: the reader refuses it
   const long long rowBytes = (static_cast<long long>(width < 0 ? -width : width) * bits + 31) / 32 * 4;
   const long long rows = height < 0 ? -static_cast<long long>(height) : height;
   const long long needed = static_cast<long long>(offset) + rowBytes * rows;
@@ -108,17 +114,21 @@ TPictureFormat PictureFormatFor(const std::string &path) {
   return TPictureFormat::Bmp;
 }
 
+bool DecodePicture(const std::string &bytes, TPictureFormat format, TPicture &picture, std::string &error) {
+  TPicture decoded;
+  if (format == TPictureFormat::Jpeg) {
+    if (!DecodeJpeg(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), decoded, error)) return false;
+  } else {
+    if (!CheckBmpLength(bytes, error) || !DecodeWithQt(bytes, decoded, error)) return false;
+  }
+  picture = std::move(decoded);
+  return true;
+}
+
 bool LoadPicture(const std::string &path, TPicture &picture, std::string &error) {
   std::string bytes;
   if (!text::ReadFileBytes(path, bytes, error, MaxPictureFileBytes)) return false;
-  TPicture loaded;
-  if (PictureFormatFor(path) == TPictureFormat::Jpeg) {
-    if (!DecodeJpeg(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), loaded, error)) return false;
-  } else {
-    if (!CheckBmpLength(bytes, error) || !DecodeWithQt(bytes, loaded, error)) return false;
-  }
-  picture = std::move(loaded);
-  return true;
+  return DecodePicture(bytes, PictureFormatFor(path), picture, error);
 }
 
 std::string EncodeBmp(const TPicture &picture) {

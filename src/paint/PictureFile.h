@@ -15,6 +15,10 @@ enum class TPictureFormat { Bmp, Jpeg, Png };
 std::string FileExtension(const std::string &path);
 TPictureFormat PictureFormatFor(const std::string &path);
 
+// Decodes a whole file's bytes: JPEG through libjpeg, anything else through the
+// image readers (with the bitmap length check).
+bool DecodePicture(const std::string &bytes, TPictureFormat format, TPicture &picture, std::string &error);
+
 // On failure `picture` is left as it was and `error` says why.
 bool LoadPicture(const std::string &path, TPicture &picture, std::string &error);
 // Writes atomically: a failed save leaves an existing file as it was.

@@ -1,0 +1,14 @@
+// Picture file bytes through the Jpeg reader.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "paint/PictureFile.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+  velmora::TPicture picture;
+  std::string error;
+  velmora::DecodePicture(std::string(reinterpret_cast<const char *>(data), size), velmora::TPictureFormat::Jpeg,
+                         picture, error);
+  return 0;
+}

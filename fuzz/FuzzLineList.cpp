@@ -1,0 +1,23 @@
+// A code page 932 line list: decoded, split, encoded again. What decodes and
+// encodes must decode to the same text once more.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "text/Cp932.h"
+#include "text/LineList.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+  std::string utf8;
+  velmora::text::Cp932ToUtf8(std::string(reinterpret_cast<const char *>(data), size), utf8);
+  const std::vector<std::string> lines = velmora::text::SplitLines(utf8);
+  std::string joined;
+  for (const std::string &line : lines) joined += line + "\r\n";
+  std::string bytes, error, back;
+  if (velmora::text::Utf8ToCp932(joined, bytes, error)) {
+    velmora::text::Cp932ToUtf8(bytes, back);
+    if (back != joined) std::abort();
+  }
+  return 0;
+}
