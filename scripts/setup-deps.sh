@@ -6,6 +6,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libjpeg62-turbo-dev fonts-ipafont-gothic
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -326,6 +326,20 @@ TEST(ArithmeticUnitRun, InfinityFromADeclinedFaultFlowsOn) {
   EXPECT_EQ(RunLine(e, "r = exp(20000) - exp(20000)").Text(), "数式の実行中にエラーが発生しました");
 }
 
+TEST(ArithmeticUnitRun, NaNArgumentsAreMathErrorsNotProcessorFaults) {
+  // Found by the differential test: an ordinary comparison on a NaN argument
+  // raised the invalid flag and stopped the run.
+  TArithmeticUnit e;
+  ASSERT_TRUE(RunLine(e, "n = sqrt(-1)").Ok);
+  for (const char *f : {"asin(n)", "acos(n)", "sin(n)", "ln(n)", "sqrt(n)", "pow(n, 2)", "pow(2, n)", "exp(n)",
+                        "atan2(n, n)", "log(n, 2)"})
+    EXPECT_TRUE(RunLine(e, f).Ok) << f << ": " << RunLine(e, f).Error;
+  const TRun r = RunLine(e, "asin(n)", true);
+  ASSERT_TRUE(r.Ok);
+  EXPECT_EQ(r.Value, 0);
+  EXPECT_EQ(r.Report, (L{"(0)domain error: asin(NAN)"}));
+}
+
 TEST(ArithmeticUnitRun, RandomTruncatesAndWraps) {
   TArithmeticUnit e;
   for (int i = 0; i < 200; ++i) {

@@ -7,6 +7,10 @@
 
 #include "engine/MathErrorManager.h"
 
+// Comparisons use the quiet forms (isless and friends): an ordinary < on a NaN
+// raises the invalid-operation flag, which the executor would take for a
+// processor fault although the library reports NaN arguments as math errors.
+
 namespace velmora::checked {
 
 namespace {
@@ -57,12 +61,12 @@ bool IsInfOrNaN(long double x) { return !std::isfinite(x); }
 }  // namespace
 
 long double Asin(long double x) {
-  if (!(std::fabs(x) <= 1)) return Fault(Domain, "asinl", x, 0, [x] { return asinl(x); });
+  if (!std::islessequal(std::fabs(x), 1.0L)) return Fault(Domain, "asinl", x, 0, [x] { return asinl(x); });
   return asinl(x);
 }
 
 long double Acos(long double x) {
-  if (!(std::fabs(x) <= 1)) return Fault(Domain, "acosl", x, 0, [x] { return acosl(x); });
+  if (!std::islessequal(std::fabs(x), 1.0L)) return Fault(Domain, "acosl", x, 0, [x] { return acosl(x); });
   return acosl(x);
 }
 
@@ -78,17 +82,17 @@ long double Atan2(long double y, long double x) {
 long double Abs(long double x) { return fabsl(x); }
 
 long double Cos(long double x) {
-  if (std::fabs(x) >= 0x1p63L) return Fault(TotalLoss, "cosl", x, 0, [x] { return cosl(x); });
+  if (std::isgreaterequal(std::fabs(x), 0x1p63L)) return Fault(TotalLoss, "cosl", x, 0, [x] { return cosl(x); });
   return cosl(x);
 }
 
 long double Sin(long double x) {
-  if (std::fabs(x) >= 0x1p63L) return Fault(TotalLoss, "sinl", x, 0, [x] { return sinl(x); });
+  if (std::isgreaterequal(std::fabs(x), 0x1p63L)) return Fault(TotalLoss, "sinl", x, 0, [x] { return sinl(x); });
   return sinl(x);
 }
 
 long double Tan(long double x) {
-  if (std::fabs(x) >= 0x1p63L) return Fault(TotalLoss, "tanl", x, 0, [x] { return tanl(x); });
+  if (std::isgreaterequal(std::fabs(x), 0x1p63L)) return Fault(TotalLoss, "tanl", x, 0, [x] { return tanl(x); });
   return tanl(x);
 }
 
@@ -120,7 +124,7 @@ namespace {
 long double CheckedLog(long double x, const char *name, long double (*library)(long double)) {
   const int kind = std::fpclassify(x);
   if (kind == FP_ZERO || kind == FP_SUBNORMAL) return Fault(Singularity, name, x, 0, [=] { return library(x); });
-  if (x < 0) return Fault(Domain, name, x, 0, [=] { return library(x); });
+  if (std::isless(x, 0.0L)) return Fault(Domain, name, x, 0, [=] { return library(x); });
   if (kind == FP_NAN || (kind == FP_INFINITE && x > 0)) return Fault(Overflow, name, x, 0, [=] { return library(x); });
   return library(x);
 }
@@ -130,7 +134,7 @@ long double Ln(long double x) { return CheckedLog(x, "logl", logl); }
 long double Log10(long double x) { return CheckedLog(x, "log10l", log10l); }
 
 long double Sqrt(long double x) {
-  if (x < 0) {
+  if (std::isless(x, 0.0L)) {
     // A negative zero or denormal comes back unchanged.
     if (std::fpclassify(x) == FP_SUBNORMAL) return x;
     return Fault(Domain, "sqrtl", x, 0, [x] { return sqrtl(x); });
@@ -144,18 +148,18 @@ long double Floor(long double x) { return floorl(x); }
 long double Pow(long double x, long double y) {
   auto library = [x, y] { return powl(x, y); };
   if (IsInfOrNaN(x)) {
-    if (!(y < 0)) return Fault(Overflow, "powl", x, y, library);
+    if (!std::isless(y, 0.0L)) return Fault(Overflow, "powl", x, y, library);
     if (std::isinf(x)) return Fault(Underflow, "powl", x, y, library);
     return powl(x, y);
   }
   if (IsInfOrNaN(y) && x != 0) return Fault(Overflow, "powl", x, y, library);
-  if (x == 0 && !(y > 0)) return Fault(Domain, "powl", x, y, library);
-  if (x < 0 && floorl(y) != y) return Fault(Domain, "powl", x, y, library);
+  if (x == 0 && !std::isgreater(y, 0.0L)) return Fault(Domain, "powl", x, y, library);
+  if (std::isless(x, 0.0L) && floorl(y) != y) return Fault(Domain, "powl", x, y, library);
   if (y == 0) return 1;
   if (x == 0) return 0;
   const long double t = Quietly([x, y] { return y * logl(std::fabs(x)); });
-  if (t >= 11356.5L) return Fault(Overflow, "powl", x, y, library);
-  if (t <= -11355.0L) return Fault(Underflow, "powl", x, y, library);
+  if (std::isgreaterequal(t, 11356.5L)) return Fault(Overflow, "powl", x, y, library);
+  if (std::islessequal(t, -11355.0L)) return Fault(Underflow, "powl", x, y, library);
   return powl(x, y);
 }
 

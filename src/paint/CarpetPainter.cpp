@@ -13,11 +13,12 @@ std::string CarpetPrefix(std::size_t line) { return "絨毯の数式(" + std::to
 // A plain cast would switch the x87 rounding mode twice per channel; instead
 // round to the nearest integer by adding and taking away 2^63 (exact at 64-bit
 // precision), step down when that went up, and convert the exact integer.
+// Quiet comparisons: a NaN must not leave the invalid flag for the next run.
 std::uint32_t Channel(long double v) {
-  if (v > 255) return 255;
-  if (!(v >= 0)) return 0;
+  if (std::isgreater(v, 255.0L)) return 255;
+  if (!std::isgreaterequal(v, 0.0L)) return 0;
   long double t = (v + 0x1p63L) - 0x1p63L;
-  if (t > v) t -= 1;
+  if (std::isgreater(t, v)) t -= 1;
   return static_cast<std::uint32_t>(static_cast<double>(t));
 }
 

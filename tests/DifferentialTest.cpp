@@ -1,0 +1,427 @@
+// Random formulas run by the engine and by a small tree evaluator written here
+// with native long double operations: the same value bits (NaNs as one class),
+// the same written variables and the same fault/no-fault outcome, in both math
+// error modes.
+//
+// Writes go only to fresh variables that occur once in a formula, so the order
+// in which independent parts are evaluated cannot change a result; random()
+// draws happen in the order of their calls, left to right, inner calls first,
+// which is also a post-order walk of the tree.
+#include <gtest/gtest.h>
+
+#include <cfenv>
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <random>
+
+#include "engine/ArithmeticUnit.h"
+#include "engine/Random.h"
+
+namespace {
+
+constexpr int FaultFlags = FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW;
+const char *const ReadOnly[] = {"a", "b", "c", "x", "y"};
+constexpr int Writable = 8;  // w0 .. w7
+
+struct TFault {};  // the run stops
+
+struct TNode {
+  enum TKind { Number, Read, Write, Neg, Plus, PreInc, PreDec, PostInc, PostDec, Add, Sub, Mul, Div, Call1, Call2,
+               Assign, Compound, Comma } Kind;
+  std::string Text;  // number literal, variable or function name; compound operator
+  long double Value = 0;
+  std::unique_ptr<TNode> L, R;
+};
+
+// ---------------------------------------------------------------------------
+// The reference evaluator
+
+struct TReference {
+  bool MathMode = false;
+  std::uint64_t Random = 0;
+  long double Vars[5 + Writable] = {};
+
+  static int Slot(const std::string &name) {
+    for (int i = 0; i < 5; ++i)
+      if (name == ReadOnly[i]) return i;
+    return 5 + (name[1] - '0');
+  }
+
+  // One native operation; a raised fault flag stops the run.
+  template <class F>
+  static long double Native(F f) {
+    feclearexcept(FE_ALL_EXCEPT);
+    volatile long double r = f();
+    if (fetestexcept(FaultFlags)) throw TFault{};
+    return r;
+  }
+
+  // The library's own result with flags put back, for a fault it declines.
+  template <class F>
+  static long double Quiet(F f) {
+    volatile long double r = f();
+    feclearexcept(FE_ALL_EXCEPT);
+    return r;
+  }
+
+  static bool Huge(long double x, bool wantNegative, long double limit) {
+    // Sign, exponent and the top 16 bits of the significand decide.
+    unsigned char bytes[10];
+    std::memcpy(bytes, &x, 10);
+    const bool negative = (bytes[9] & 0x80) != 0;
+    if (negative != wantNegative) return false;
+    std::uint64_t m;
+    std::memcpy(&m, bytes, 8);
+    const unsigned e = (bytes[8] | (bytes[9] << 8)) & 0x7FFF;
+    unsigned char lb[10];
+    std::memcpy(lb, &limit, 10);
+    std::uint64_t lm;
+    std::memcpy(&lm, lb, 8);
+    const unsigned le = (lb[8] | (lb[9] << 8)) & 0x7FFF;
+    return (e << 16 | static_cast<unsigned>(m >> 48)) >= (le << 16 | static_cast<unsigned>(lm >> 48));
+  }
+
+  // A math fault: substitute in math error mode, the library's result otherwise.
+  template <class F>
+  long double Fault(long double substitute, F library) const {
+    return MathMode ? substitute : Quiet(library);
+  }
+
+  long double Call(const std::string &f, long double v) {
+    const long double inf = INFINITY;
+    (void)inf;
+    auto lib = [&](long double (*fn)(long double)) { return [fn, v] { return fn(v); }; };
+    if (f == "asin" || f == "acos") {
+      auto fn = f == "asin" ? asinl : acosl;
+      if (!(fabsl(v) <= 1)) return Fault(0, lib(fn));
+      return Native(lib(fn));
+    }
+    if (f == "atan") return Native(lib(atanl));
+    if (f == "abs") return Native(lib(fabsl));
+    if (f == "tanh") return Native(lib(tanhl));
+    if (f == "ceil") return Native(lib(ceill));
+    if (f == "floor") return Native(lib(floorl));
+    if (f == "sin" || f == "cos" || f == "tan") {
+      auto fn = f == "sin" ? sinl : f == "cos" ? cosl : tanl;
+      if (fabsl(v) >= 0x1p63L) return Fault(0, lib(fn));
+      return Native(lib(fn));
+    }
+    if (f == "exp" || f == "cosh") {
+      auto fn = f == "exp" ? expl : coshl;
+      if (Huge(v, false, 11356.5L)) return Fault(LDBL_MAX, lib(fn));
+      if (Huge(v, true, 11355.0L)) return Fault(LDBL_MIN, lib(fn));
+      return Native(lib(fn));
+    }
+    if (f == "sinh") {
+      if (Huge(v, false, 11356.5L) || Huge(v, true, 11356.5L)) return Fault(LDBL_MAX, lib(sinhl));
+      return Native(lib(sinhl));
+    }
+    if (f == "ln" || f == "log10") {
+      auto fn = f == "ln" ? logl : log10l;
+      const int k = std::fpclassify(v);
+      if (k == FP_ZERO || k == FP_SUBNORMAL) return Fault(0, lib(fn));
+      if (v < 0) return Fault(0, lib(fn));
+      if (k == FP_NAN || k == FP_INFINITE) return Fault(LDBL_MAX, lib(fn));
+      return Native(lib(fn));
+    }
+    if (f == "sqrt") {
+      if (v < 0) {
+        if (std::fpclassify(v) == FP_SUBNORMAL) return v;
+        return Fault(0, lib(sqrtl));
+      }
+      return Native(lib(sqrtl));
+    }
+    // random(n)
+    if (!(fabsl(v) < 0x1p63L)) throw TFault{};
+    const auto n = static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::int64_t>(v)));
+    if (n == 0) return 0;
+    Random = Random * 0x0000015A00004E35ull + 1;
+    return static_cast<long double>(static_cast<std::int32_t>((Random >> 32) & 0x7FFFFFFF) % n);
+  }
+
+  long double Call(const std::string &f, long double p, long double q) {
+    if (f == "atan2") {
+      if ((p == 0 && q == 0) || (!std::isfinite(p) && !std::isfinite(q))) return Fault(0, [=] { return atan2l(p, q); });
+      return Native([=] { return atan2l(p, q); });
+    }
+    if (f == "mod") return Native([=] { return fmodl(p, q); });
+    if (f == "log") {
+      const long double base = Call("ln", p);
+      if (base == 0) {
+        if (!MathMode) throw TFault{};
+        return 0;
+      }
+      const long double value = Call("ln", q);
+      return Native([=] { return value / base; });
+    }
+    // pow
+    auto lib = [=] { return powl(p, q); };
+    if (!std::isfinite(p)) {
+      if (!(q < 0)) return Fault(LDBL_MAX, lib);
+      if (std::isinf(p)) return Fault(LDBL_MIN, lib);
+      return Native(lib);
+    }
+    if (!std::isfinite(q) && p != 0) return Fault(LDBL_MAX, lib);
+    if (p == 0 && !(q > 0)) return Fault(0, lib);
+    if (p < 0 && floorl(q) != q) return Fault(0, lib);
+    if (q == 0) return 1;
+    if (p == 0) return 0;
+    const long double t = Quiet([=] { return q * logl(fabsl(p)); });
+    if (t >= 11356.5L) return Fault(LDBL_MAX, lib);
+    if (t <= -11355.0L) return Fault(LDBL_MIN, lib);
+    return Native(lib);
+  }
+
+  long double Eval(const TNode &n) {
+    switch (n.Kind) {
+      case TNode::Number: return n.Value;
+      case TNode::Read: return Vars[Slot(n.Text)];
+      case TNode::Write: return Vars[Slot(n.Text)];
+      case TNode::Neg: { const long double v = Eval(*n.L); return -v; }
+      case TNode::Plus: return Eval(*n.L);
+      case TNode::PreInc: case TNode::PreDec: case TNode::PostInc: case TNode::PostDec: {
+        long double &var = Vars[Slot(n.L->Text)];
+        const long double old = var;
+        const bool up = n.Kind == TNode::PreInc || n.Kind == TNode::PostInc;
+        var = Native([=] { return up ? old + 1 : old - 1; });
+        return (n.Kind == TNode::PostInc || n.Kind == TNode::PostDec) ? old : var;
+      }
+      case TNode::Add: case TNode::Sub: case TNode::Mul: case TNode::Div: {
+        const long double l = Eval(*n.L), r = Eval(*n.R);
+        if (n.Kind == TNode::Div) {
+          if (r != 0) return Native([=] { return l / r; });
+          if (!MathMode) throw TFault{};
+          return LDBL_MAX;
+        }
+        if (n.Kind == TNode::Add) return Native([=] { return l + r; });
+        if (n.Kind == TNode::Sub) return Native([=] { return l - r; });
+        return Native([=] { return l * r; });
+      }
+      case TNode::Call1: return Call(n.Text, Eval(*n.L));
+      case TNode::Call2: { const long double p = Eval(*n.L), q = Eval(*n.R); return Call(n.Text, p, q); }
+      case TNode::Assign: { const long double v = Eval(*n.R); Vars[Slot(n.L->Text)] = v; return v; }
+      case TNode::Compound: {
+        const long double r = Eval(*n.R);
+        long double &var = Vars[Slot(n.L->Text)];
+        const long double l = var;
+        if (n.Text == "/=" && r == 0) {
+          if (!MathMode) throw TFault{};
+          var = LDBL_MAX;
+          return var;
+        }
+        const char op = n.Text[0];
+        var = Native([=] { return op == '+' ? l + r : op == '-' ? l - r : op == '*' ? l * r : l / r; });
+        return var;
+      }
+      case TNode::Comma: { Eval(*n.L); return Eval(*n.R); }
+    }
+    return 0;
+  }
+};
+
+// ---------------------------------------------------------------------------
+// The generator and printer
+
+class TGenerator {
+ public:
+  explicit TGenerator(unsigned seed) : Rng(seed) {}
+  std::mt19937_64 Rng;
+  int NextWritable = 0;
+
+  int Pick(int n) { return static_cast<int>(Rng() % static_cast<unsigned>(n)); }
+
+  std::unique_ptr<TNode> Leaf(TNode::TKind kind, std::string text) {
+    auto n = std::make_unique<TNode>();
+    n->Kind = kind;
+    n->Text = std::move(text);
+    return n;
+  }
+  std::unique_ptr<TNode> Fresh() {
+    if (NextWritable >= Writable) return nullptr;
+    return Leaf(TNode::Write, "w" + std::to_string(NextWritable++));
+  }
+
+  std::unique_ptr<TNode> NumberNode() {
+    static const char *const fixed[] = {"0", "1", "2", "0.5", "255", "3.25", "10", "0.1", "1e308", "1e-320",
+                                        "1e4000", "1e-4000", "11356.5", "11355", "9223372036854775808", "1e+", "7."};
+    std::string text;
+    if (Pick(3) == 0) {
+      text = fixed[Pick(sizeof fixed / sizeof *fixed)];
+    } else {
+      text = std::to_string(Pick(100000)) + "." + std::to_string(Pick(1000)) + "e" +
+             std::to_string(Pick(9855) - 4930);
+    }
+    auto n = Leaf(TNode::Number, text);
+    std::string parse = text;
+    n->Value = strtold(parse.c_str(), nullptr);
+    return n;
+  }
+
+  std::unique_ptr<TNode> Expr(int depth) {
+    const int choice = depth <= 0 ? Pick(2) : Pick(14);
+    switch (choice) {
+      case 0: return NumberNode();
+      case 1: return Leaf(TNode::Read, ReadOnly[Pick(5)]);
+      case 2: case 3: {
+        static const TNode::TKind ops[] = {TNode::Add, TNode::Sub, TNode::Mul, TNode::Div};
+        auto n = Leaf(ops[Pick(4)], "");
+        n->L = Expr(depth - 1);
+        n->R = Expr(depth - 1);
+        return n;
+      }
+      case 4: { auto n = Leaf(Pick(2) ? TNode::Neg : TNode::Plus, ""); n->L = Expr(depth - 1); return n; }
+      case 5: case 6: {
+        static const char *const one[] = {"asin", "acos", "atan", "abs", "cos", "cosh", "exp", "ln", "log10",
+                                          "sin", "sinh", "sqrt", "tan", "tanh", "ceil", "floor", "random"};
+        auto n = Leaf(TNode::Call1, one[Pick(17)]);
+        n->L = Expr(depth - 1);
+        return n;
+      }
+      case 7: {
+        static const char *const two[] = {"atan2", "log", "pow", "mod"};
+        auto n = Leaf(TNode::Call2, two[Pick(4)]);
+        n->L = Expr(depth - 1);
+        n->R = Expr(depth - 1);
+        return n;
+      }
+      case 8: {
+        auto w = Fresh();
+        if (!w) return NumberNode();
+        static const TNode::TKind kinds[] = {TNode::PreInc, TNode::PreDec, TNode::PostInc, TNode::PostDec};
+        auto n = Leaf(kinds[Pick(4)], "");
+        n->L = std::move(w);
+        return n;
+      }
+      case 9: case 10: {
+        auto w = Fresh();
+        if (!w) return NumberNode();
+        static const char *const compound[] = {"+=", "-=", "*=", "/="};
+        auto n = Leaf(Pick(2) ? TNode::Assign : TNode::Compound, compound[Pick(4)]);
+        n->L = std::move(w);
+        n->R = Expr(depth - 1);
+        return n;
+      }
+      case 11: { auto n = Leaf(TNode::Comma, ""); n->L = Expr(depth - 1); n->R = Expr(depth - 1); return n; }
+      default: return Leaf(TNode::Read, ReadOnly[Pick(5)]);
+    }
+  }
+};
+
+// The level of a node's operator in the language (higher binds weaker).
+int Level(const TNode &n) {
+  switch (n.Kind) {
+    case TNode::Add: case TNode::Sub: return 5;
+    case TNode::Mul: case TNode::Div: return 4;
+    case TNode::Neg: case TNode::Plus: case TNode::PreInc: case TNode::PreDec: return 2;
+    case TNode::Assign: case TNode::Compound: return 15;
+    case TNode::Comma: return 16;
+    default: return 0;  // operands, calls, postfix
+  }
+}
+
+std::string Print(const TNode &n, std::mt19937_64 &rng);
+
+std::string Wrap(const TNode &n, bool needed, std::mt19937_64 &rng) {
+  const bool extra = rng() % 8 == 0;
+  const std::string inner = Print(n, rng);
+  return needed || extra ? "( " + inner + " )" : inner;
+}
+
+std::string Print(const TNode &n, std::mt19937_64 &rng) {
+  const int level = Level(n);
+  switch (n.Kind) {
+    case TNode::Number: case TNode::Read: case TNode::Write: return n.Text;
+    case TNode::Neg: return "- " + Wrap(*n.L, Level(*n.L) > 2, rng);
+    case TNode::Plus: return "+ " + Wrap(*n.L, Level(*n.L) > 2, rng);
+    case TNode::PreInc: return "++ " + n.L->Text;
+    case TNode::PreDec: return "-- " + n.L->Text;
+    case TNode::PostInc: return n.L->Text + " ++";
+    case TNode::PostDec: return n.L->Text + " --";
+    case TNode::Add: case TNode::Sub: case TNode::Mul: case TNode::Div: {
+      static const char *const ops = "+-*/";
+      const char op = ops[n.Kind - TNode::Add];
+      return Wrap(*n.L, Level(*n.L) > level, rng) + " " + op + " " + Wrap(*n.R, Level(*n.R) >= level, rng);
+    }
+    case TNode::Call1: return n.Text + "( " + Wrap(*n.L, Level(*n.L) == 16, rng) + " )";
+    case TNode::Call2:
+      return n.Text + "( " + Wrap(*n.L, Level(*n.L) == 16, rng) + " , " + Wrap(*n.R, Level(*n.R) == 16, rng) + " )";
+    case TNode::Assign: return n.L->Text + " = " + Wrap(*n.R, Level(*n.R) > 15, rng);
+    case TNode::Compound: return n.L->Text + " " + n.Text + " " + Wrap(*n.R, Level(*n.R) > 15, rng);
+    case TNode::Comma: return Wrap(*n.L, false, rng) + " , " + Wrap(*n.R, Level(*n.R) >= 16, rng);
+  }
+  return "";
+}
+
+bool Same(long double a, long double b) {
+  if (std::isnan(a) || std::isnan(b)) return std::isnan(a) && std::isnan(b);
+  return std::memcmp(&a, &b, 10) == 0;
+}
+
+}  // namespace
+
+TEST(Differential, EngineAgreesWithANativeTreeEvaluator) {
+  const unsigned seed = 20261209;
+  const int formulas = 100000;
+  TGenerator gen(seed);
+  velmora::TArithmeticUnit engine;
+  int faults[2] = {0, 0};
+  for (int i = 0; i < formulas; ++i) {
+    gen.NextWritable = 0;
+    const std::unique_ptr<TNode> tree = gen.Expr(1 + gen.Pick(5));
+    const std::string text = Print(*tree, gen.Rng);
+    long double start[5 + Writable];
+    for (long double &v : start) v = static_cast<long double>(gen.Pick(2001) - 1000) / 8;
+    const std::uint64_t randomState = gen.Rng();
+
+    for (bool mode : {false, true}) {
+      TReference ref;
+      ref.MathMode = mode;
+      ref.Random = randomState;
+      std::copy(std::begin(start), std::end(start), ref.Vars);
+      bool refFault = false;
+      long double refValue = 0;
+      try {
+        refValue = ref.Eval(*tree);
+      } catch (const TFault &) {
+        refFault = true;
+      }
+
+      ASSERT_TRUE(engine.SetExpression(0, text)) << text << ": " << engine.ErrorMessage << " (seed " << seed << ")";
+      for (int k = 0; k < 5 + Writable; ++k) {
+        const std::string name = k < 5 ? ReadOnly[k] : "w" + std::to_string(k - 5);
+        *engine.GetVariablePointer(name, true) = start[k];
+      }
+      velmora::RandomGenerator().State = randomState;
+      engine.MathErrorMode = mode;
+      long double value = 0;
+      const bool ok = engine.Calculate(0, value);
+      engine.MathErrorMode = false;
+      velmora::TStringList records;
+      engine.GetMathErrors(records);
+
+      ASSERT_EQ(!ok, refFault) << "formula " << i << ": " << text << "\nmode " << mode << ", engine says '"
+                               << engine.ErrorMessage << "' (seed " << seed << ")";
+      if (refFault) {
+        ++faults[mode];
+        continue;
+      }
+      ASSERT_TRUE(Same(value, refValue)) << "formula " << i << ": " << text << "\nmode " << mode << ": "
+                                         << static_cast<double>(value) << " vs " << static_cast<double>(refValue)
+                                         << " (seed " << seed << ")";
+      for (int k = 5; k < 5 + Writable; ++k) {
+        long double v = 0;
+        engine.GetVariableValue("w" + std::to_string(k - 5), v);
+        ASSERT_TRUE(Same(v, ref.Vars[k])) << "formula " << i << ": " << text << "\nw" << k - 5 << " differs, mode "
+                                          << mode << " (seed " << seed << ")";
+      }
+      ASSERT_EQ(velmora::RandomGenerator().State, ref.Random) << text << " (seed " << seed << ")";
+    }
+  }
+  // The generator must reach both outcomes often enough to mean something.
+  EXPECT_GT(faults[0], formulas / 100);
+  EXPECT_LT(faults[1], formulas / 2);
+  std::printf("differential: %d formulas in two modes, %d and %d runs stopped by faults\n", formulas, faults[0],
+              faults[1]);
+}
