@@ -98,11 +98,12 @@ void TTempMngForm::ShowSelected() {
   if (row < 0) return;
   const QString name = TempListBox->item(row)->text();
   TStringList lines;
-  std::string error;
-  if (!text::LoadLineList(Folder + "/" + name.toStdString() + ".qtp", lines, error)) {
+  std::string error, warning;
+  if (!text::LoadLineList(Folder + "/" + name.toStdString() + ".qtp", lines, error, &warning))) {
     windows::ShowError(Boxes, error);
     return;
   }
+  if (!warning.empty()) windows::ShowError(Boxes, warning);  // bytes that are not code page 932
   NameEdit->setText(name);
   SetMemoText(TempMemo, lines);
 }

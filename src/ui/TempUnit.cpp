@@ -110,11 +110,12 @@ void TTempForm::ShowSelected() {
   const int row = TempListBox->currentRow();
   if (row < 0) return;
   TStringList lines;
-  std::string error;
-  if (!text::LoadLineList(Folder + "/" + TempListBox->item(row)->text().toStdString() + ".qtp", lines, error)) {
+  std::string error, warning;
+  if (!text::LoadLineList(Folder + "/" + TempListBox->item(row)->text().toStdString() + ".qtp", lines, error, &warning))) {
     windows::ShowError(Boxes, error);
     return;
   }
+  if (!warning.empty()) windows::ShowError(Boxes, warning);  // bytes that are not code page 932
   SetMemoText(TempMemo, lines);
 }
 
