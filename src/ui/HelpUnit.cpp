@@ -82,7 +82,7 @@ void THelpForm::ShowSelected() {
   const QString name = TempListBox->item(row)->text();
   TStringList lines;
   std::string error, warning;
-  if (!text::LoadLineList(Folder + "/" + name.toStdString() + ".txt", lines, error, &warning))) {
+  if (!text::LoadLineList(Folder + "/" + name.toStdString() + ".txt", lines, error, &warning)) {
     windows::ShowError(Boxes, error);
     return;
   }

@@ -99,7 +99,7 @@ void TTempMngForm::ShowSelected() {
   const QString name = TempListBox->item(row)->text();
   TStringList lines;
   std::string error, warning;
-  if (!text::LoadLineList(Folder + "/" + name.toStdString() + ".qtp", lines, error, &warning))) {
+  if (!text::LoadLineList(Folder + "/" + name.toStdString() + ".qtp", lines, error, &warning)) {
     windows::ShowError(Boxes, error);
     return;
   }

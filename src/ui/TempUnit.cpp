@@ -111,7 +111,7 @@ void TTempForm::ShowSelected() {
   if (row < 0) return;
   TStringList lines;
   std::string error, warning;
-  if (!text::LoadLineList(Folder + "/" + TempListBox->item(row)->text().toStdString() + ".qtp", lines, error, &warning))) {
+  if (!text::LoadLineList(Folder + "/" + TempListBox->item(row)->text().toStdString() + ".qtp", lines, error, &warning)) {
     windows::ShowError(Boxes, error);
     return;
   }
