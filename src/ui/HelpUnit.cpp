@@ -80,15 +80,7 @@ void THelpForm::ShowSelected() {
   const int row = TempListBox->currentRow();
   if (row < 0) return;
   const QString name = TempListBox->item(row)->text();
-  TStringList lines;
-  std::string error, warning;
-  if (!text::LoadLineList(Folder + "/" + name.toStdString() + ".txt", lines, error, &warning)) {
-    windows::ShowError(Boxes, error);
-    return;
-  }
-  if (!warning.empty()) windows::ShowError(Boxes, warning);  // bytes that are not code page 932
-  TitlePanel->setText(name);
-  SetMemoText(TempMemo, lines);
+  if (windows::LoadInto(TempMemo, Folder + "/" + name.toStdString() + ".txt", Boxes)) TitlePanel->setText(name);
 }
 
 }  // namespace velmora

@@ -97,15 +97,7 @@ void TTempMngForm::ShowSelected() {
   const int row = TempListBox->currentRow();
   if (row < 0) return;
   const QString name = TempListBox->item(row)->text();
-  TStringList lines;
-  std::string error, warning;
-  if (!text::LoadLineList(Folder + "/" + name.toStdString() + ".qtp", lines, error, &warning)) {
-    windows::ShowError(Boxes, error);
-    return;
-  }
-  if (!warning.empty()) windows::ShowError(Boxes, warning);  // bytes that are not code page 932
-  NameEdit->setText(name);
-  SetMemoText(TempMemo, lines);
+  if (windows::LoadInto(TempMemo, Folder + "/" + name.toStdString() + ".qtp", Boxes)) NameEdit->setText(name);
 }
 
 void TTempMngForm::NewButtonClick() {

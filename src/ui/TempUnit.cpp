@@ -34,6 +34,18 @@ void ShowError(TMessageBoxes *boxes, const std::string &text) {
   if (boxes) boxes->ShowMessage(text, "Velmora 2", TMessageBoxes::Ok | TMessageBoxes::Stop);
 }
 
+bool LoadInto(QPlainTextEdit *memo, const std::string &path, TMessageBoxes *boxes) {
+  TStringList lines;
+  std::string error, warning;
+  if (!text::LoadLineList(path, lines, error, &warning)) {
+    ShowError(boxes, error);
+    return false;
+  }
+  if (!warning.empty()) ShowError(boxes, warning);
+  SetMemoText(memo, lines);
+  return true;
+}
+
 }  // namespace windows
 
 TTempForm::TTempForm(QWidget *mainWindow)
@@ -109,14 +121,7 @@ void TTempForm::RefreshList() {
 void TTempForm::ShowSelected() {
   const int row = TempListBox->currentRow();
   if (row < 0) return;
-  TStringList lines;
-  std::string error, warning;
-  if (!text::LoadLineList(Folder + "/" + TempListBox->item(row)->text().toStdString() + ".qtp", lines, error, &warning)) {
-    windows::ShowError(Boxes, error);
-    return;
-  }
-  if (!warning.empty()) windows::ShowError(Boxes, warning);  // bytes that are not code page 932
-  SetMemoText(TempMemo, lines);
+  windows::LoadInto(TempMemo, Folder + "/" + TempListBox->item(row)->text().toStdString() + ".qtp", Boxes);
 }
 
 void TTempForm::CopyButtonClick() {
