@@ -382,3 +382,65 @@ TEST(ArithmeticUnitRun, CollectingSwitchIsRestored) {
   // Outside MathErrorMode nothing is recorded.
   EXPECT_TRUE(RunLine(e, "r = sqrt(-1)").Report.empty());
 }
+
+TEST(ArithmeticUnitRun, SlotsRunTogetherExactlyAsOneByOne) {
+  // One pixel's slots with a single fault-flag test must leave everything as
+  // the same slots run one Calculate at a time: the outcome, the failing slot,
+  // the variables, the generator and the math error records.
+  const std::vector<std::vector<std::string>> sets = {
+      {"n++", "acc += x*0.5", "r = acc/n + random(7)"},
+      {"a = x", "q = exp(x) * 1e4930", "r = 1"},          // overflow from x = 5
+      {"a = x", "b = sqrt(x - 3)", "c = 1/(x - 4)", "r = a"},  // math errors only
+      {"j = x", "k = random(x * 2e18)", "r = k"},          // beyond 64 bits from x = 5
+      {"w = 1e4000 * (x - 2)", "v = w * 1e4000", "r = v"},  // fails at once, in slot 1
+      {"m = mod(x, x - 3)", "r = m"},                     // invalid at x = 3
+  };
+  int failures = 0;
+  for (const auto &lines : sets) {
+    TArithmeticUnit together, apart;
+    for (std::size_t k = 0; k < lines.size(); ++k) {
+      ASSERT_TRUE(together.SetExpression(static_cast<int>(k), lines[k])) << lines[k];
+      apart.SetExpression(static_cast<int>(k), lines[k]);
+    }
+    const int n = static_cast<int>(lines.size());
+    together.MathErrorMode = apart.MathErrorMode = true;
+    for (int px = 0; px < 9; ++px) {
+      *together.GetVariablePointer("x", true) = px;
+      *apart.GetVariablePointer("x", true) = px;
+      velmora::RandomGenerator().Seed(static_cast<std::uint32_t>(px));
+      int failed = -1;
+      const bool ok1 = together.CalculateSlots(n, failed);
+      const std::string message1 = together.ErrorMessage;
+      L records1;
+      together.GetMathErrors(records1);
+      const std::uint64_t state1 = velmora::RandomGenerator().State;
+      velmora::RandomGenerator().Seed(static_cast<std::uint32_t>(px));
+      bool ok2 = true;
+      int failed2 = -1;
+      long double v;
+      for (int k = 0; k < n && ok2; ++k) {
+        ok2 = apart.Calculate(k, v);
+        if (!ok2) failed2 = k;
+      }
+      L records2;
+      apart.GetMathErrors(records2);
+      ASSERT_EQ(ok1, ok2) << lines[0] << " at x = " << px;
+      EXPECT_EQ(failed, failed2);
+      EXPECT_EQ(message1, apart.ErrorMessage);
+      EXPECT_EQ(records1, records2);
+      EXPECT_EQ(state1, velmora::RandomGenerator().State);
+      ASSERT_EQ(together.VariableCount, apart.VariableCount);
+      for (std::int32_t i = 0; i < together.VariableCount; ++i) {
+        const auto &a = together.Variables[static_cast<std::size_t>(i)], &b = apart.Variables[static_cast<std::size_t>(i)];
+        EXPECT_EQ(a.Name, b.Name);
+        EXPECT_TRUE(SameBits(a.Value, b.Value) || (std::isnan(a.Value) && std::isnan(b.Value)))
+            << lines[0] << ": " << a.Name << " at x = " << px;
+      }
+      if (!ok1) {
+        ++failures;
+        break;  // the paint would stop here
+      }
+    }
+  }
+  EXPECT_EQ(failures, 4) << "four of the sets stop at some pixel";
+}

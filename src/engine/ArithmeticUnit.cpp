@@ -1,5 +1,6 @@
 #include "engine/ArithmeticUnit.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cfenv>
@@ -170,6 +171,7 @@ bool TArithmeticUnit::SetExpression(int index, const std::string &text) {
   TExpression &slot = Expressions[static_cast<std::size_t>(index)];
   slot.Source = text;
 
+  SlotsWrittenCount = -1;  // the slot's code changes
   Scanner.Text = text;
   if (!Scanner.Tokenize()) {
     ErrorMessage = Scanner.ErrorMessage;
@@ -481,6 +483,67 @@ bool TArithmeticUnit::Calculate(int index, long double &result) {
 
 // The executor is threaded: every instruction ends with its own jump to the
 // next one, which the processor predicts far better than one shared switch.
+bool TArithmeticUnit::CalculateSlots(int count, int &failedSlot) {
+  failedSlot = -1;
+  ErrorMessage.clear();
+  if (count < 0 || count > ExpressionCount) {
+    failedSlot = 0;
+    return Fail("Invalid expression index is selected.");
+  }
+  if (SlotsWrittenCount != count) {
+    SlotsWritten.clear();
+    for (int k = 0; k < count; ++k) {
+      for (std::int32_t v : Expressions[static_cast<std::size_t>(k)].WrittenVariables) {
+        if (std::find(SlotsWritten.begin(), SlotsWritten.end(), v) == SlotsWritten.end()) SlotsWritten.push_back(v);
+      }
+    }
+    SlotsSnapshot.resize(SlotsWritten.size());
+    SlotsWrittenCount = count;
+  }
+  TMathErrorManager &m = MathErrorManager();
+  const bool wasCollecting = m.Collecting;
+  const std::int32_t *oldPosition = m.PositionPointer;
+  if (MathErrorMode) {
+    m.Collecting = true;
+    m.PositionPointer = &InstructionIndex;
+  }
+  const std::uint64_t randomState = RandomGenerator().State;
+  const std::int32_t recordCount = m.Count;
+  for (std::size_t i = 0; i < SlotsWritten.size(); ++i)
+    SlotsSnapshot[i] = Variables[static_cast<std::size_t>(SlotsWritten[i])].Value;
+
+  bool ok = true;
+  long double result;
+  for (int k = 0; k < count && ok; ++k) {
+    TExpression &e = Expressions[static_cast<std::size_t>(k)];
+    if (e.Code.empty()) continue;
+    if (e.StepsGeneration != StorageGeneration) PrepareSteps(e);
+    ok = Run<false>(e, result);
+    if (!ok) failedSlot = k;
+  }
+  if (MathErrorMode) {
+    m.Collecting = wasCollecting;
+    m.PositionPointer = oldPosition;
+  }
+  if (!FaultFlagsRaised()) return ok;
+
+  // Some slot raised a fault flag: undo the whole pixel and run the slots one
+  // by one, each of which finds its own faulting instruction.
+  for (std::size_t i = 0; i < SlotsWritten.size(); ++i)
+    Variables[static_cast<std::size_t>(SlotsWritten[i])].Value = SlotsSnapshot[i];
+  RandomGenerator().State = randomState;
+  m.Count = recordCount;
+  feclearexcept(FaultFlags);
+  for (int k = 0; k < count; ++k) {
+    if (!Calculate(k, result)) {
+      failedSlot = k;
+      return false;
+    }
+  }
+  failedSlot = -1;
+  return true;
+}
+
 template <bool Careful>
 bool TArithmeticUnit::Run(TExpression &e, long double &result) {
   // Each case is expanded once per variant V (which operands come from the

@@ -78,6 +78,11 @@ class TArithmeticUnit {
 
   bool SetExpression(int index, const std::string &text);
   bool Calculate(int index, long double &result);
+  // Runs slots 0 .. count-1 in order, as the paint command does for one pixel,
+  // exactly as that many Calculate calls would, but testing the processor's
+  // fault flags once for all of them. On a failure `failedSlot` is the slot
+  // that failed and ErrorMessage says why.
+  bool CalculateSlots(int count, int &failedSlot);
   // Appends the recorded math errors (at most `limit` lines) and empties the record.
   void GetMathErrors(TStringList &list, std::size_t limit = SIZE_MAX);
 
@@ -89,6 +94,9 @@ class TArithmeticUnit {
   bool GrowVariables();
   bool GrowWork();
   std::vector<long double> Snapshot;    // values of a slot's written variables before a run
+  std::vector<std::int32_t> SlotsWritten;  // variables written by slots 0 .. SlotsWrittenCount-1
+  int SlotsWrittenCount = -1;              // -1: to be worked out again
+  std::vector<long double> SlotsSnapshot;
   void PrepareSteps(TExpression &e);
   template <bool Careful>
   bool Run(TExpression &e, long double &result);

@@ -95,19 +95,17 @@ TPaintResult PaintCarpet(TArithmeticUnit &engine, const TStringList &constants, 
   engine.MathErrorMode = true;
   if (progress) progress(0, width);
   TPicture painted = TPicture::Filled(width, height, Black);
-  long double value;
   for (int px = 0; px < width; ++px) {
     for (int py = 0; py < height; ++py) {
       *x = px;
       *y = py;
       SplitColour(picture.Pixel(px, py), *getr, *getg, *getb);
-      for (int k = 0; k < slots; ++k) {
-        if (!engine.Calculate(k, value)) {
-          errors.push_back(CarpetPrefix(static_cast<std::size_t>(engine.Expressions[static_cast<std::size_t>(k)].Line)) +
-                           engine.ErrorMessage);
-          engine.MathErrorMode = false;
-          return result;
-        }
+      int failed;
+      if (!engine.CalculateSlots(slots, failed)) {
+        errors.push_back(CarpetPrefix(static_cast<std::size_t>(engine.Expressions[static_cast<std::size_t>(failed)].Line)) +
+                         engine.ErrorMessage);
+        engine.MathErrorMode = false;
+        return result;
       }
       painted.SetPixel(px, py, Channel(*r) | Channel(*g) << 8 | Channel(*b) << 16);
     }
