@@ -171,7 +171,14 @@ TEST(PictureFile, HostileFilesFailCleanly) {
   refuses("garbage.jpg", std::string(300, 'x'), "JPEG エラー");
   refuses("empty.jpg", "", "JPEG エラー");
   refuses("garbage.bmp", "BM" + std::string(100, '\x01'), "");
-  refuses("noise.png", "\x89PNG\r\n\x1a\n" + std::string(64, '\x7f'), "");
+  refuses("noise.png", "\x89PNG\r\n\x1a\n" + std::string(64, '\x7f'), "PNG");
+  // A text chunk claiming 2 GB (found by fuzzing: the reader allocated it).
+  std::string png;
+  ASSERT_TRUE(velmora::EncodePng(Sample(9, 7), png, jerr));
+  std::string text = std::string("\x7f\xff\xff\xf0", 4) + "tEXtComment" + std::string(20, 'x');
+  refuses("bomb.png", png.substr(0, 33) + text + png.substr(33), "PNG");
+  // A PNG cut short.
+  refuses("cut.png", png.substr(0, png.size() - 20), "PNG");
   EXPECT_FALSE(velmora::LoadPicture(dir.File("missing.bmp"), picture, error));
   EXPECT_FALSE(velmora::LoadPicture(dir.Path, picture, error));
 }

@@ -57,6 +57,29 @@ bool CheckBmpLength(const std::string &bytes, std::string &error) {
   return true;
 }
 
+std::uint32_t ReadBe32(const std::string &b, std::size_t at) {
+  return static_cast<std::uint32_t>(static_cast<unsigned char>(b[at])) << 24 |
+         static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 1])) << 16 |
+         static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 2])) << 8 |
+         static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 3]));
+}
+
+// Every chunk of a PNG file must lie within the file. The PNG reader trusts the
+// length fields: one text chunk claiming 2 GB made it allocate that much.
+bool CheckPngChunks(const std::string &bytes, std::string &error) {
+  static const char signature[] = "\x89PNG\r\n\x1a\n";
+  if (bytes.size() < 8 || bytes.compare(0, 8, signature, 8) != 0) return true;  // not PNG: others decide
+  std::size_t at = 8;
+  while (at + 12 <= bytes.size()) {
+    const std::uint32_t length = ReadBe32(bytes, at);
+    if (length > bytes.size() - at - 12) break;
+    if (bytes.compare(at + 4, 4, "IEND") == 0) return true;
+    at += 12 + static_cast<std::size_t>(length);
+  }
+  error = "PNG ファイルが壊れています（チャンクがファイルの終わりを越えています）．";
+  return false;
+}
+
 TPicture FromQImage(const QImage &image) {
   const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
   TPicture p = TPicture::Filled(rgb.width(), rgb.height(), Black);
@@ -119,7 +142,8 @@ bool DecodePicture(const std::string &bytes, TPictureFormat format, TPicture &pi
   if (format == TPictureFormat::Jpeg) {
     if (!DecodeJpeg(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), decoded, error)) return false;
   } else {
-    if (!CheckBmpLength(bytes, error) || !DecodeWithQt(bytes, decoded, error)) return false;
+    if (!CheckBmpLength(bytes, error) || !CheckPngChunks(bytes, error) || !DecodeWithQt(bytes, decoded, error))
+      return false;
   }
   picture = std::move(decoded);
   return true;
