@@ -438,6 +438,44 @@ bool TArithmeticUnit::Fail(const char *message) {
   return false;
 }
 
+// One run of one or more slots: switches the math error manager to collecting
+// (in math error mode) until the run ends, and keeps what the run may change
+// besides variables, so that a run that raised a fault flag can be undone.
+struct TArithmeticUnit::TRunGuard {
+  TArithmeticUnit &Unit;
+  TMathErrorManager &Manager = MathErrorManager();
+  const bool WasCollecting = Manager.Collecting;
+  const std::int32_t *const OldPosition = Manager.PositionPointer;
+  const std::uint64_t RandomState = RandomGenerator().State;
+  const std::int32_t RecordCount = Manager.Count;
+
+  TRunGuard(TArithmeticUnit &unit, const std::vector<std::int32_t> &written, std::vector<long double> &saved)
+      : Unit(unit) {
+    if (Unit.MathErrorMode) {
+      Manager.Collecting = true;
+      Manager.PositionPointer = &Unit.InstructionIndex;
+    }
+    for (std::size_t i = 0; i < written.size(); ++i)
+      saved[i] = Unit.Variables[static_cast<std::size_t>(written[i])].Value;
+  }
+  ~TRunGuard() {
+    if (Unit.MathErrorMode) {
+      Manager.Collecting = WasCollecting;
+      Manager.PositionPointer = OldPosition;
+    }
+  }
+  // Puts back the variables, the generator and the records, and clears the
+  // flags (also those that someone else left behind).
+  void Undo(const std::vector<std::int32_t> &written, const std::vector<long double> &saved) {
+    for (std::size_t i = 0; i < written.size(); ++i)
+      Unit.Variables[static_cast<std::size_t>(written[i])].Value = saved[i];
+    RandomGenerator().State = RandomState;
+    Manager.Count = RecordCount;
+    feclearexcept(FaultFlags);
+    Unit.ErrorMessage.clear();
+  }
+};
+
 bool TArithmeticUnit::Calculate(int index, long double &result) {
   ErrorMessage.clear();
   result = 0;
@@ -445,44 +483,21 @@ bool TArithmeticUnit::Calculate(int index, long double &result) {
   TExpression &e = Expressions[static_cast<std::size_t>(index)];
   if (e.Code.empty()) return true;
   if (e.StepsGeneration != StorageGeneration) PrepareSteps(e);
-  TMathErrorManager &m = MathErrorManager();
-  const bool wasCollecting = m.Collecting;
-  const std::int32_t *oldPosition = m.PositionPointer;
-  if (MathErrorMode) {
-    m.Collecting = true;
-    m.PositionPointer = &InstructionIndex;
-  }
 
   // Run at full speed, testing the processor's fault flags once at the end. If
   // one is raised (rare: it ends the paint), put back everything the run changed
   // and run again testing after every instruction, so that the run stops exactly
   // at the faulting instruction with exactly the earlier writes in place.
-  const std::uint64_t randomState = RandomGenerator().State;
-  const std::int32_t recordCount = m.Count;
-  const std::size_t written = e.WrittenVariables.size();
-  for (std::size_t i = 0; i < written; ++i)
-    Snapshot[i] = Variables[static_cast<std::size_t>(e.WrittenVariables[i])].Value;
+  TRunGuard guard(*this, e.WrittenVariables, Snapshot);
   bool ok = Run<false>(e, result);
   if (FaultFlagsRaised()) {
-    for (std::size_t i = 0; i < written; ++i)
-      Variables[static_cast<std::size_t>(e.WrittenVariables[i])].Value = Snapshot[i];
-    RandomGenerator().State = randomState;
-    m.Count = recordCount;
-    feclearexcept(FaultFlags);  // also drops flags that someone else left behind
-    ErrorMessage.clear();
+    guard.Undo(e.WrittenVariables, Snapshot);
     result = 0;
     ok = Run<true>(e, result);
-  }
-
-  if (MathErrorMode) {
-    m.Collecting = wasCollecting;
-    m.PositionPointer = oldPosition;
   }
   return ok;
 }
 
-// The executor is threaded: every instruction ends with its own jump to the
-// next one, which the processor predicts far better than one shared switch.
 bool TArithmeticUnit::CalculateSlots(int count, int &failedSlot) {
   failedSlot = -1;
   ErrorMessage.clear();
@@ -500,18 +515,7 @@ bool TArithmeticUnit::CalculateSlots(int count, int &failedSlot) {
     SlotsSnapshot.resize(SlotsWritten.size());
     SlotsWrittenCount = count;
   }
-  TMathErrorManager &m = MathErrorManager();
-  const bool wasCollecting = m.Collecting;
-  const std::int32_t *oldPosition = m.PositionPointer;
-  if (MathErrorMode) {
-    m.Collecting = true;
-    m.PositionPointer = &InstructionIndex;
-  }
-  const std::uint64_t randomState = RandomGenerator().State;
-  const std::int32_t recordCount = m.Count;
-  for (std::size_t i = 0; i < SlotsWritten.size(); ++i)
-    SlotsSnapshot[i] = Variables[static_cast<std::size_t>(SlotsWritten[i])].Value;
-
+  TRunGuard guard(*this, SlotsWritten, SlotsSnapshot);
   bool ok = true;
   long double result;
   for (int k = 0; k < count && ok; ++k) {
@@ -521,19 +525,11 @@ bool TArithmeticUnit::CalculateSlots(int count, int &failedSlot) {
     ok = Run<false>(e, result);
     if (!ok) failedSlot = k;
   }
-  if (MathErrorMode) {
-    m.Collecting = wasCollecting;
-    m.PositionPointer = oldPosition;
-  }
   if (!FaultFlagsRaised()) return ok;
 
   // Some slot raised a fault flag: undo the whole pixel and run the slots one
   // by one, each of which finds its own faulting instruction.
-  for (std::size_t i = 0; i < SlotsWritten.size(); ++i)
-    Variables[static_cast<std::size_t>(SlotsWritten[i])].Value = SlotsSnapshot[i];
-  RandomGenerator().State = randomState;
-  m.Count = recordCount;
-  feclearexcept(FaultFlags);
+  guard.Undo(SlotsWritten, SlotsSnapshot);
   for (int k = 0; k < count; ++k) {
     if (!Calculate(k, result)) {
       failedSlot = k;
@@ -544,6 +540,8 @@ bool TArithmeticUnit::CalculateSlots(int count, int &failedSlot) {
   return true;
 }
 
+// The executor is threaded: every instruction ends with its own jump to the
+// next one, which the processor predicts far better than one shared switch.
 template <bool Careful>
 bool TArithmeticUnit::Run(TExpression &e, long double &result) {
   // Each case is expanded once per variant V (which operands come from the

@@ -97,6 +97,7 @@ class TArithmeticUnit {
   std::vector<std::int32_t> SlotsWritten;  // variables written by slots 0 .. SlotsWrittenCount-1
   int SlotsWrittenCount = -1;              // -1: to be worked out again
   std::vector<long double> SlotsSnapshot;
+  struct TRunGuard;
   void PrepareSteps(TExpression &e);
   template <bool Careful>
   bool Run(TExpression &e, long double &result);
