@@ -433,6 +433,60 @@ void TArithmeticUnit::PrepareSteps(TExpression &e) {
   e.StepsGeneration = StorageGeneration;
 }
 
+void TArithmeticUnit::CopyForRunning(const TArithmeticUnit &from, int count) {
+  Variables = from.Variables;
+  VariableCount = from.VariableCount;
+  VariableCapacity = from.VariableCapacity;
+  VariableIndex = from.VariableIndex;
+  Work.assign(from.Work.size(), 0.0L);
+  WorkCapacity = from.WorkCapacity;
+  MathErrorMode = from.MathErrorMode;
+  ++StorageGeneration;  // every slot works out its places anew, in this engine
+  for (int k = 0; k < count && k < ExpressionCount; ++k) {
+    const TExpression &source = from.Expressions[static_cast<std::size_t>(k)];
+    TExpression &e = Expressions[static_cast<std::size_t>(k)];
+    e.Code = source.Code;
+    e.Source = source.Source;
+    e.Line = source.Line;
+    e.WrittenVariables = source.WrittenVariables;
+    e.Steps.clear();
+    e.StepsGeneration = 0;
+    if (Snapshot.size() < e.WrittenVariables.size()) Snapshot.resize(e.WrittenVariables.size());
+  }
+  SlotsWrittenCount = -1;
+}
+
+bool TArithmeticUnit::SlotsIndependent(int count, const std::vector<std::int32_t> &preset) const {
+  count = std::clamp(count, 0, ExpressionCount);
+  const auto isVariable = [](const TOperand &o) { return o.Mode == 1 && o.Area == 1; };
+  std::vector<std::uint8_t> writtenBySlots(static_cast<std::size_t>(VariableCount), 0);
+  for (int k = 0; k < count; ++k) {
+    for (const TInstruction &ins : Expressions[static_cast<std::size_t>(k)].Code) {
+      if (ins.Opcode == icRandom || ins.Opcode == icRandomize) return false;
+      if (WritesOperand0(ins.Opcode) && isVariable(ins.Operands[0]))
+        writtenBySlots[static_cast<std::size_t>(ins.Operands[0].Index)] = 1;
+    }
+  }
+  std::vector<std::uint8_t> written(static_cast<std::size_t>(VariableCount), 0);
+  for (std::int32_t v : preset) {
+    if (v >= 0 && v < VariableCount) written[static_cast<std::size_t>(v)] = 1;
+  }
+  for (int k = 0; k < count; ++k) {
+    for (const TInstruction &ins : Expressions[static_cast<std::size_t>(k)].Code) {
+      // An instruction reads its operands before it writes. Operands an
+      // instruction does not have are immediates, which never count.
+      const bool readsOperand0 = ins.Opcode == icIncrement || ins.Opcode == icDecrement || ins.Opcode == icEnd;
+      for (int i = readsOperand0 ? 0 : 1; i <= (readsOperand0 ? 0 : 2); ++i) {
+        const TOperand &o = ins.Operands[i];
+        if (isVariable(o) && writtenBySlots[static_cast<std::size_t>(o.Index)] && !written[static_cast<std::size_t>(o.Index)])
+          return false;
+      }
+      if (WritesOperand0(ins.Opcode) && isVariable(ins.Operands[0])) written[static_cast<std::size_t>(ins.Operands[0].Index)] = 1;
+    }
+  }
+  return true;
+}
+
 bool TArithmeticUnit::Fail(const char *message) {
   ErrorMessage = message;
   return false;

@@ -83,6 +83,15 @@ class TArithmeticUnit {
   // fault flags once for all of them. On a failure `failedSlot` is the slot
   // that failed and ErrorMessage says why.
   bool CalculateSlots(int count, int &failedSlot);
+  // Makes this engine a copy of `from` for running its slots 0 .. count-1 on
+  // another thread: the variables (names, values and places), the work area
+  // and those slots' code. `from` is only read.
+  void CopyForRunning(const TArithmeticUnit &from, int count);
+  // Whether running slots 0 .. count-1 once per pixel gives each pixel a
+  // result of its own, whatever ran before: no slot draws random numbers, and
+  // every variable the slots write is written, in slot order, before any slot
+  // reads it. Variables in `preset` count as written before the first slot.
+  bool SlotsIndependent(int count, const std::vector<std::int32_t> &preset) const;
   // Appends the recorded math errors (at most `limit` lines) and empties the record.
   void GetMathErrors(TStringList &list, std::size_t limit = SIZE_MAX);
 

@@ -45,10 +45,21 @@ TMathErrorManager::TMathErrorManager()
   }
 }
 
+namespace {
+thread_local TMathErrorManager *ThreadManager = nullptr;
+}
+
 TMathErrorManager &MathErrorManager() {
+  if (ThreadManager) return *ThreadManager;
   static TMathErrorManager manager;
   return manager;
 }
+
+TThreadMathErrors::TThreadMathErrors(TMathErrorManager &manager) : Previous(ThreadManager) {
+  ThreadManager = &manager;
+}
+
+TThreadMathErrors::~TThreadMathErrors() { ThreadManager = Previous; }
 
 bool TMathErrorManager::Grow(std::int32_t factor) {
   if (Capacity <= 0 || factor < 1 || Capacity > std::numeric_limits<std::int32_t>::max() / factor) {
@@ -76,6 +87,14 @@ bool TMathErrorManager::Add(std::uint8_t kind, std::uint8_t function) {
   e.Arg1 = Arg1Pointer ? *Arg1Pointer : 0;
   e.Arg2 = Arg2Pointer ? *Arg2Pointer : 0;
   ++Count;
+  return true;
+}
+
+bool TMathErrorManager::AddRecords(const TMathError *records, std::int32_t count) {
+  for (std::int32_t i = 0; i < count; ++i) {
+    if (Count >= Capacity && !Grow(2)) return false;
+    Errors[static_cast<std::size_t>(Count++)] = records[i];
+  }
   return true;
 }
 

@@ -42,6 +42,8 @@ class TMathErrorManager {
 
   bool Add(std::uint8_t kind, std::uint8_t function);
   bool Grow(std::int32_t factor);
+  // Appends records taken from another manager, in their order.
+  bool AddRecords(const TMathError *records, std::int32_t count);
   void Clear() { Count = 0; }
 
   // Appends one line per record ("(3)domain error: sqrt(-1)"), at most `limit`
@@ -57,8 +59,22 @@ class TMathErrorManager {
   static TAlert Alert;
 };
 
-// The one manager of the process, shared by every engine.
+// The manager the calling thread records into: the one of the process,
+// unless the thread has put its own in place (a painting thread does, so that
+// each records only its own pixels).
 TMathErrorManager &MathErrorManager();
+
+// Makes `manager` the calling thread's manager for the scope's life.
+class TThreadMathErrors {
+ public:
+  explicit TThreadMathErrors(TMathErrorManager &manager);
+  ~TThreadMathErrors();
+  TThreadMathErrors(const TThreadMathErrors &) = delete;
+  TThreadMathErrors &operator=(const TThreadMathErrors &) = delete;
+
+ private:
+  TMathErrorManager *Previous;
+};
 
 // A fault as the math library describes it: kind 1 domain, 2 singularity,
 // 3 overflow, 4 underflow, 5 total loss, 6 partial loss of significance.

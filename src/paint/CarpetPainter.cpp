@@ -1,6 +1,12 @@
 #include "paint/CarpetPainter.h"
 
+#include <algorithm>
 #include <cmath>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "engine/MathErrorManager.h"
 
 namespace velmora {
 
@@ -39,10 +45,200 @@ void SplitColour(std::uint32_t colour, long double &r, long double &g, long doub
   b = fmodl(t, 256);
 }
 
+// The variables the paint command reads and writes around the slots, in one engine.
+struct TPixelRunner {
+  TArithmeticUnit &Engine;
+  int Slots;
+  long double *X, *Y, *R, *G, *B, *GetR, *GetG, *GetB;
+
+  TPixelRunner(TArithmeticUnit &engine, int slots)
+      : Engine(engine), Slots(slots), X(engine.GetVariablePointer("x", false)),
+        Y(engine.GetVariablePointer("y", false)), R(engine.GetVariablePointer("r", false)),
+        G(engine.GetVariablePointer("g", false)), B(engine.GetVariablePointer("b", false)),
+        GetR(engine.GetVariablePointer("getr", false)), GetG(engine.GetVariablePointer("getg", false)),
+        GetB(engine.GetVariablePointer("getb", false)) {}
+
+  // One pixel: its inputs, the slots, its colour. False with `failed` the
+  // failing slot when a slot fails.
+  bool Run(const TPicture &source, int px, int py, std::uint32_t &colour, int &failed) {
+    *X = px;
+    *Y = py;
+    SplitColour(source.Pixel(px, py), *GetR, *GetG, *GetB);
+    if (!Engine.CalculateSlots(Slots, failed)) return false;
+    colour = Channel(*R) | Channel(*G) << 8 | Channel(*B) << 16;
+    return true;
+  }
+
+  // Runs a pixel again for the variable values it leaves, without adding to
+  // the math error records (they were taken already).
+  void Replay(const TPicture &source, std::int64_t pixel, int height) {
+    TMathErrorManager &m = MathErrorManager();
+    const std::int32_t records = m.Count;
+    std::uint32_t colour;
+    int failed;
+    Run(source, static_cast<int>(pixel / height), static_cast<int>(pixel % height), colour, failed);
+    m.Count = records;
+  }
+};
+
+// Serialises progress calls from several threads, keeping `done` rising.
+class TProgressCounter {
+ public:
+  TProgressCounter(const TPaintProgress &progress, int width) : Progress(progress), Width(width) {}
+  void ColumnDone() {
+    if (!Progress) return;
+    std::lock_guard<std::mutex> lock(Mutex);
+    Progress(++Done, Width);
+  }
+
+ private:
+  const TPaintProgress &Progress;
+  const int Width;
+  std::mutex Mutex;
+  int Done = 0;
+};
+
+bool Cancelled(const TPaintControl &control) {
+  return control.Cancel && control.Cancel->load(std::memory_order_relaxed);
+}
+
+// A failure: the pixel in column order, the failing slot and why.
+struct TFailure {
+  std::int64_t Pixel = -1;
+  int Slot = 0;
+  std::string Message;
+};
+
+enum class TLoopEnd { Done, Failed, Cancelled };
+
+TLoopEnd PaintSequentially(TPixelRunner &runner, const TPicture &source, TPicture &painted,
+                           const TPaintControl &control, TFailure &failure) {
+  TProgressCounter progress(control.Progress, source.Width);
+  for (int px = 0; px < source.Width; ++px) {
+    for (int py = 0; py < source.Height; ++py) {
+      if (Cancelled(control)) return TLoopEnd::Cancelled;
+      std::uint32_t colour;
+      if (!runner.Run(source, px, py, colour, failure.Slot)) {
+        failure.Pixel = static_cast<std::int64_t>(px) * source.Height + py;
+        failure.Message = runner.Engine.ErrorMessage;
+        return TLoopEnd::Failed;
+      }
+      painted.SetPixel(px, py, colour);
+    }
+    progress.ColumnDone();
+  }
+  return TLoopEnd::Done;
+}
+
+// Pixels that do not depend on each other, on several threads: runs of
+// columns are handed out in order to whichever thread is free; each thread
+// has its own copy of the engine and its own math error records, which are
+// joined in column order afterwards. The caller's engine is then brought to
+// the state one thread would have left by running again the last pixel that
+// counts (and the failing one), which gives the same values because every
+// variable a pixel reads was written by that same pixel.
+TLoopEnd PaintInParallel(TPixelRunner &runner, int threads, const TPicture &source, TPicture &painted,
+                         const TPaintControl &control, TFailure &failure) {
+  const int width = source.Width, height = source.Height;
+  struct TChunk {
+    int First = 0, End = 0;               // columns
+    std::int64_t PixelsDone = 0;          // from the chunk's first pixel on, in column order
+    bool Failed = false;
+    TFailure Failure;
+    std::vector<TMathErrorManager::TMathError> Records;
+  };
+  // Several chunks per thread, so that a slow part of the picture is shared.
+  const int chunkCount = std::min(width, threads * 16);
+  std::vector<TChunk> chunks(static_cast<std::size_t>(chunkCount));
+  for (int c = 0; c < chunkCount; ++c) {
+    chunks[static_cast<std::size_t>(c)].First = static_cast<int>(static_cast<std::int64_t>(width) * c / chunkCount);
+    chunks[static_cast<std::size_t>(c)].End = static_cast<int>(static_cast<std::int64_t>(width) * (c + 1) / chunkCount);
+  }
+  std::atomic<int> nextChunk{0};
+  std::atomic<int> firstFailedChunk{chunkCount};  // chunks after a failed one need not run
+  TProgressCounter progress(control.Progress, width);
+
+  auto work = [&](TArithmeticUnit &engine) {
+    TMathErrorManager records;
+    TThreadMathErrors useOwnRecords(records);
+    TPixelRunner own(engine, runner.Slots);
+    for (;;) {
+      const int c = nextChunk.fetch_add(1);
+      if (c >= chunkCount || c > firstFailedChunk.load()) return;
+      TChunk &chunk = chunks[static_cast<std::size_t>(c)];
+      records.Clear();
+      bool stop = false;
+      for (int px = chunk.First; px < chunk.End && !stop; ++px) {
+        for (int py = 0; py < height; ++py) {
+          if (Cancelled(control) || c > firstFailedChunk.load(std::memory_order_relaxed)) {
+            stop = true;
+            break;
+          }
+          std::uint32_t colour;
+          if (!own.Run(source, px, py, colour, chunk.Failure.Slot)) {
+            chunk.Failed = true;
+            chunk.Failure.Pixel = static_cast<std::int64_t>(px) * height + py;
+            chunk.Failure.Message = engine.ErrorMessage;
+            int seen = firstFailedChunk.load();
+            while (c < seen && !firstFailedChunk.compare_exchange_weak(seen, c)) {
+            }
+            stop = true;
+            break;
+          }
+          painted.SetPixel(px, py, colour);
+          ++chunk.PixelsDone;
+        }
+        if (!stop) progress.ColumnDone();
+      }
+      chunk.Records.assign(records.Errors.begin(), records.Errors.begin() + records.Count);
+      records.Clear();
+      if (stop) return;
+    }
+  };
+
+  std::vector<std::unique_ptr<TArithmeticUnit>> engines;
+  std::vector<std::thread> pool;
+  for (int t = 0; t < threads; ++t) {
+    engines.push_back(std::make_unique<TArithmeticUnit>());
+    engines.back()->CopyForRunning(runner.Engine, runner.Slots);
+  }
+  for (int t = 1; t < threads; ++t) pool.emplace_back(work, std::ref(*engines[static_cast<std::size_t>(t)]));
+  work(*engines[0]);
+  for (std::thread &thread : pool) thread.join();
+
+  // Everything up to the first chunk that did not finish counts, as it would
+  // have on one thread; so do that chunk's records (its pixels ran in order).
+  TMathErrorManager &records = MathErrorManager();
+  std::int64_t computed = 0;  // pixels done in column order
+  for (const TChunk &chunk : chunks) {
+    records.AddRecords(chunk.Records.data(), static_cast<std::int32_t>(chunk.Records.size()));
+    computed += chunk.PixelsDone;
+    if (chunk.Failed) {
+      failure = chunk.Failure;
+      if (failure.Pixel > 0) runner.Replay(source, failure.Pixel - 1, height);
+      runner.Replay(source, failure.Pixel, height);
+      return TLoopEnd::Failed;
+    }
+    if (chunk.PixelsDone != static_cast<std::int64_t>(chunk.End - chunk.First) * height) {
+      if (computed > 0) runner.Replay(source, computed - 1, height);
+      return TLoopEnd::Cancelled;
+    }
+  }
+  runner.Replay(source, static_cast<std::int64_t>(width) * height - 1, height);
+  return TLoopEnd::Done;
+}
+
 }  // namespace
 
 TPaintResult PaintCarpet(TArithmeticUnit &engine, const TStringList &constants, const TStringList &carpet,
                          TPicture &picture, const TPaintProgress &progress) {
+  TPaintControl control;
+  control.Progress = progress;
+  return PaintCarpet(engine, constants, carpet, picture, control);
+}
+
+TPaintResult PaintCarpet(TArithmeticUnit &engine, const TStringList &constants, const TStringList &carpet,
+                         TPicture &picture, const TPaintControl &control) {
   TPaintResult result;
   TStringList &errors = result.ErrorLines;
   TQDString scanner;
@@ -83,37 +279,37 @@ TPaintResult PaintCarpet(TArithmeticUnit &engine, const TStringList &constants, 
   // All eight exist before any pointer is taken: creating one may move the table.
   static const char *const names[] = {"x", "y", "r", "g", "b", "getr", "getg", "getb"};
   for (const char *name : names) engine.GetVariablePointer(name, true);
-  long double *const x = engine.GetVariablePointer("x", false);
-  long double *const y = engine.GetVariablePointer("y", false);
-  long double *const r = engine.GetVariablePointer("r", false);
-  long double *const g = engine.GetVariablePointer("g", false);
-  long double *const b = engine.GetVariablePointer("b", false);
-  long double *const getr = engine.GetVariablePointer("getr", false);
-  long double *const getg = engine.GetVariablePointer("getg", false);
-  long double *const getb = engine.GetVariablePointer("getb", false);
+  TPixelRunner runner(engine, slots);
+
+  int threads = control.Threads > 0 ? control.Threads : static_cast<int>(std::thread::hardware_concurrency());
+  threads = std::clamp(threads, 1, std::max(width, 1));
+  if (threads > 1) {
+    // The paint command writes these before the slots run.
+    std::vector<std::int32_t> preset;
+    for (const char *name : {"x", "y", "getr", "getg", "getb"}) preset.push_back(engine.SearchVariable(name, false));
+    if (!engine.SlotsIndependent(slots, preset)) threads = 1;
+  }
+  result.Threads = threads;
 
   engine.MathErrorMode = true;
-  if (progress) progress(0, width);
+  if (control.Progress) control.Progress(0, width);
   TPicture painted = TPicture::Filled(width, height, Black);
-  for (int px = 0; px < width; ++px) {
-    for (int py = 0; py < height; ++py) {
-      *x = px;
-      *y = py;
-      SplitColour(picture.Pixel(px, py), *getr, *getg, *getb);
-      int failed;
-      if (!engine.CalculateSlots(slots, failed)) {
-        errors.push_back(CarpetPrefix(static_cast<std::size_t>(engine.Expressions[static_cast<std::size_t>(failed)].Line)) +
-                         engine.ErrorMessage);
-        engine.MathErrorMode = false;
-        return result;
-      }
-      painted.SetPixel(px, py, Channel(*r) | Channel(*g) << 8 | Channel(*b) << 16);
-    }
-    if (progress) progress(px + 1, width);
+  TFailure failure;
+  const TLoopEnd end = threads > 1 ? PaintInParallel(runner, threads, picture, painted, control, failure)
+                                   : PaintSequentially(runner, picture, painted, control, failure);
+  engine.MathErrorMode = false;
+  if (end == TLoopEnd::Failed) {
+    engine.ErrorMessage = failure.Message;
+    errors.push_back(CarpetPrefix(static_cast<std::size_t>(engine.Expressions[static_cast<std::size_t>(failure.Slot)].Line)) +
+                     failure.Message);
+    return result;
+  }
+  if (end == TLoopEnd::Cancelled) {
+    result.Cancelled = true;
+    return result;
   }
   picture = std::move(painted);
   result.Painted = true;
-  engine.MathErrorMode = false;
 
   TStringList report;
   // One line past the limit is enough to know that the report is cut.

@@ -3,6 +3,7 @@
 // formulas, runs the carpet formulas for every pixel (column by column) and
 // produces the new picture and the lines of the error window. The desktop
 // program and velmora-cli both paint through here.
+#include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
@@ -14,15 +15,36 @@ namespace velmora {
 
 struct TPaintResult {
   bool Painted = false;    // the picture was replaced by the new one
+  bool Cancelled = false;  // stopped on request; no error line says so
+  int Threads = 0;         // how many threads computed pixels (0: none ran)
   TStringList ErrorLines;  // the error window's lines, in order; shown when not empty
 };
 
 // Called after each column with the number of columns done and the width.
+// With several painting threads it is called from any of them, one call at a
+// time, with `done` rising.
 using TPaintProgress = std::function<void(int done, int width)>;
+
+struct TPaintControl {
+  TPaintProgress Progress;
+  // Checked before every pixel; when set the paint ends like a run-time
+  // failure without an error line.
+  const std::atomic<bool> *Cancel = nullptr;
+  // Threads for a carpet whose pixels do not depend on each other: 0 one per
+  // processor, 1 none besides the caller's.
+  int Threads = 0;
+};
 
 // Paints `picture` in place. Compile errors stop before any pixel is computed
 // and a run-time failure discards the new picture: in both cases `picture` is
 // left exactly as it was. The engine's variables persist, as always.
+//
+// Painting on several threads gives exactly what one thread gives: the same
+// pixels, error lines and records left for the next report, and afterwards
+// the same variable values (those the last pixel computed, in column order,
+// wrote).
+TPaintResult PaintCarpet(TArithmeticUnit &engine, const TStringList &constants, const TStringList &carpet,
+                         TPicture &picture, const TPaintControl &control);
 TPaintResult PaintCarpet(TArithmeticUnit &engine, const TStringList &constants, const TStringList &carpet,
                          TPicture &picture, const TPaintProgress &progress = {});
 
