@@ -102,24 +102,30 @@ void BM_Native(benchmark::State &state) {
 
 // The whole paint command: compile, the pixel loop with getr/getg/getb, the
 // clamp and the new picture. Its own share is the difference to BM_Interpreter.
+// Second argument: threads (1 one, 0 one per processor; the "state" set
+// carries values from pixel to pixel and always runs on one).
 void BM_Paint(benchmark::State &state) {
   const TFormulaSet &set = Sets[state.range(0)];
   velmora::TArithmeticUnit engine;
   velmora::TPicture picture = velmora::TPicture::Filled(Size, Size, velmora::White);
+  velmora::TPaintControl control;
+  control.Threads = static_cast<int>(state.range(1));
+  int threads = 0;
   for (auto _ : state) {
-    const velmora::TPaintResult result = velmora::PaintCarpet(engine, {}, set.Lines, picture);
+    const velmora::TPaintResult result = velmora::PaintCarpet(engine, {}, set.Lines, picture, control);
     if (!result.Painted) {
       state.SkipWithError("paint failed");
       return;
     }
+    threads = result.Threads;
   }
-  state.SetLabel(set.Name);
+  state.SetLabel(std::string(set.Name) + ", " + std::to_string(threads) + " thread(s)");
   PerPixel(state);
 }
 
 }  // namespace
 
-BENCHMARK(BM_Paint)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Paint)->ArgsProduct({{0, 1, 2, 3}, {1, 0}})->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Interpreter)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Native)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

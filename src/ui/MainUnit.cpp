@@ -5,7 +5,9 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QMenuBar>
+#include <QEventLoop>
 #include <QScreen>
+#include <QShortcut>
 #include <QSplitter>
 #include <QVBoxLayout>
 #include <cmath>
@@ -88,7 +90,12 @@ TMainForm::TMainForm()
   if (const QScreen *screen = this->screen()) move(screen->availableGeometry().center() - rect().center());
 }
 
-TMainForm::~TMainForm() = default;
+TMainForm::~TMainForm() {
+  if (PaintThread.joinable()) {
+    PaintCancel = true;
+    PaintThread.join();
+  }
+}
 
 void TMainForm::UseDialogs(TMessageBoxes *boxes, TFileDialog *open, TFileDialog *save, TFileDialog *savePic,
                            TFileDialog *openPic) {
@@ -196,6 +203,14 @@ void TMainForm::BuildLayout() {
     if (!SettingText) DocMng.Modified = true;
   });
   connect(PaintButton, &QPushButton::clicked, this, [this] { Command([this] { Paint1Click(); }); });
+
+  ProgressTimer = new QTimer(this);
+  ProgressTimer->setInterval(40);
+  connect(ProgressTimer, &QTimer::timeout, this, [this] {
+    ProgressBar->setValue(std::min(PaintProgress.load(), ProgressBar->maximum()));
+  });
+  auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  connect(escape, &QShortcut::activated, this, [this] { CancelPaint(); });
 }
 
 void TMainForm::BuildMenu() {
@@ -299,6 +314,10 @@ void TMainForm::A1Click() {
 }
 
 void TMainForm::closeEvent(QCloseEvent *event) {
+  if (Painting()) {
+    CancelPaint();
+    FinishPaint();
+  }
   bool mayClose = false;
   Command([&] { mayClose = DocMng.CloseQuery(); });
   if (mayClose) event->accept();
@@ -306,23 +325,74 @@ void TMainForm::closeEvent(QCloseEvent *event) {
 }
 
 void TMainForm::Paint1Click() {
+  if (Painting()) {  // the paint button cancels while a paint runs
+    CancelPaint();
+    return;
+  }
   ErrorShowForm->ClearErrors();
   const int width = Picture.Width;
   ProgressBar->setRange(0, std::max(width - 1, 0));
   ProgressBar->setValue(0);
-  // The window does not take input while painting; only the progress bar is
-  // redrawn, once per column.
-  const TPaintResult result =
-      PaintCarpet(Arithmetic, MemoLines(ConstsMemo), MemoLines(MCMemo), Picture, [this](int done, int total) {
-        if (done == 0) return;
-        ProgressBar->setValue(std::min(done, std::max(total - 1, 0)));
-        ProgressBar->repaint();
-      });
-  if (result.Painted) ShowPicture();
+  const TStringList constants = MemoLines(ConstsMemo), carpet = MemoLines(MCMemo);
+  PaintPicture = Picture;
+  PaintOutcome = TPaintResult();
+  PaintFailure.clear();
+  PaintCancel = false;
+  PaintProgress = 0;
+  SetPaintingState(true);
+  PaintThread = std::thread([this, constants, carpet] {
+    TPaintControl control;
+    control.Cancel = &PaintCancel;
+    control.Progress = [this](int done, int) { PaintProgress = done; };
+    try {
+      PaintOutcome = PaintCarpet(Arithmetic, constants, carpet, PaintPicture, control);
+    } catch (const std::exception &e) {
+      PaintFailure = e.what();
+    }
+    QMetaObject::invokeMethod(this, [this] { FinishPaint(); }, Qt::QueuedConnection);
+  });
+  ProgressTimer->start();
+}
+
+void TMainForm::CancelPaint() {
+  if (Painting()) PaintCancel = true;
+}
+
+void TMainForm::WaitForPaint() {
+  if (!Painting()) return;
+  QEventLoop loop;
+  connect(this, &TMainForm::PaintFinished, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+void TMainForm::SetPaintingState(bool painting) {
+  // Nothing the paint reads may change under it: no typing, no menu command.
+  ConstsMemo->setEnabled(!painting);
+  MCMemo->setEnabled(!painting);
+  menuBar()->setEnabled(!painting);
+  for (QAction *a : {New1, Open1, Save1, SaveAs1, Exit1, ErrorForm1, Paint1, SaveGraphics1, OpenGraphics1, ChangeSize1,
+                     ColorToNum1, Template1, TempMng1, Help2, A1})
+    a->setEnabled(!painting);
+  PaintButton->setText(painting ? QStringLiteral("中止(Esc)") : QStringLiteral("描画(&P)"));
+}
+
+void TMainForm::FinishPaint() {
+  if (!PaintThread.joinable()) return;  // already done (the window closed meanwhile)
+  PaintThread.join();
+  ProgressTimer->stop();
+  ProgressBar->setValue(std::min(PaintProgress.load(), ProgressBar->maximum()));
+  SetPaintingState(false);
+  if (PaintOutcome.Painted) {
+    Picture = std::move(PaintPicture);
+    ShowPicture();
+  }
+  PaintPicture = TPicture();
   ProgressBar->setValue(0);
-  for (const std::string &line : result.ErrorLines) ErrorShowForm->ErrorLines.Add(line);
+  for (const std::string &line : PaintOutcome.ErrorLines) ErrorShowForm->ErrorLines.Add(line);
   ErrorShowForm->ErrorsMemo->moveCursor(QTextCursor::Start);  // the first error, not the last
   if (ErrorShowForm->ErrorLines.Count() > 0) ErrorShowForm->ShowFront();
+  if (!PaintFailure.empty()) ShowError(PaintFailure);
+  emit PaintFinished();
 }
 
 void TMainForm::SaveGraphics1Click() {

@@ -9,12 +9,16 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QTimer>
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <thread>
 
 #include "document/DocumentManager.h"
 #include "document/VOKT.h"
 #include "engine/ArithmeticUnit.h"
+#include "paint/CarpetPainter.h"
 #include "paint/Picture.h"
 
 namespace velmora {
@@ -72,6 +76,13 @@ class TMainForm : public QMainWindow {
   void Help2Click();
   void A1Click();
 
+  // Painting runs on its own thread; meanwhile the window shows progress and
+  // takes only Esc or the paint button, which cancels.
+  bool Painting() const { return PaintThread.joinable(); }
+  void CancelPaint();
+  // Runs the event loop until the current paint has ended (tests use it).
+  void WaitForPaint();
+
   // Document call-backs.
   bool OpenDocument(const std::string &fileName);
   bool SaveDocument(const std::string &fileName);
@@ -84,6 +95,9 @@ class TMainForm : public QMainWindow {
   void SetMemoLines(QPlainTextEdit *memo, const TStringList &lines);
   // The picture as it is shown.
   QImage ImageContents() const;
+
+ signals:
+  void PaintFinished();
 
  protected:
   void closeEvent(QCloseEvent *event) override;
@@ -100,6 +114,16 @@ class TMainForm : public QMainWindow {
   // Runs a command; an error escaping it is shown in the standard error box.
   void Command(const std::function<void()> &command);
   void ShowError(const std::string &text);
+
+  std::thread PaintThread;
+  std::atomic<bool> PaintCancel{false};
+  std::atomic<int> PaintProgress{0};
+  QTimer *ProgressTimer = nullptr;
+  TPicture PaintPicture;     // the picture being painted; shown when the paint succeeds
+  TPaintResult PaintOutcome;
+  std::string PaintFailure;  // an error that escaped the paint (out of memory)
+  void SetPaintingState(bool painting);
+  void FinishPaint();
 };
 
 extern TMainForm *MainForm;
