@@ -74,6 +74,20 @@ TEST(CliRender, ErrorsStopThePaintAndWriteNothing) {
   EXPECT_EQ(dir.Entries().size(), 2u) << "no picture was written";
 }
 
+TEST(CliRender, CtrlCStopsThePaintAndWritesNothing) {
+  TTempDir dir;
+  // Long enough (tens of seconds) that the interrupt always comes while painting.
+  WriteDoc(dir, "long.vokt", {}, {"r = 128 + 127*sin(x/10 + y/13)*cos(y/17)", "g = pow(x + y + 1, 0.3)"}, 6000, 6000);
+  const std::string command = "cd '" + dir.Path + "' && timeout --preserve-status -s INT 3 '" +
+                              std::string(VELMORA_CLI) + "' render long.vokt -o out.png > out.txt 2> err.txt";
+  const int status = std::system(command.c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 130);
+  EXPECT_EQ(velmora::test::Slurp(dir.File("err.txt")), "velmora-cli render: interrupted, nothing written\n");
+  EXPECT_EQ(velmora::test::Slurp(dir.File("out.txt")), "");
+  EXPECT_EQ(dir.Entries().size(), 3u) << "no picture was written";
+}
+
 TEST(CliRender, MathErrorsAreListedButThePictureIsWritten) {
   TTempDir dir;
   WriteDoc(dir, "m.vokt", {}, {"r = sqrt(x - 2)"}, 4, 1);

@@ -1,6 +1,8 @@
 #include "cli/RenderCommand.h"
 
+#include <atomic>
 #include <cmath>
+#include <csignal>
 #include <unistd.h>
 
 #include "document/Work.h"
@@ -98,6 +100,28 @@ class TProgressBar {
   int Last = -1;
 };
 
+// Ctrl+C asks the paint to stop; a second one ends the program the usual way.
+std::atomic<bool> Interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
+extern "C" void OnInterrupt(int) { Interrupted.store(true, std::memory_order_relaxed); }
+
+class TInterruptScope {
+ public:
+  TInterruptScope() {
+    Interrupted = false;
+    struct sigaction action = {};
+    action.sa_handler = OnInterrupt;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &Previous);
+  }
+  ~TInterruptScope() { sigaction(SIGINT, &Previous, nullptr); }
+
+ private:
+  struct sigaction Previous = {};
+};
+
 }  // namespace
 
 int RunRender(const std::vector<std::string> &args, std::FILE *out, std::FILE *err) {
@@ -147,10 +171,17 @@ int RunRender(const std::vector<std::string> &args, std::FILE *out, std::FILE *e
 
   TArithmeticUnit engine;
   TProgressBar bar(err);
+  TInterruptScope interrupts;
+  TPaintControl control;
+  control.Cancel = &Interrupted;
+  control.Progress = [&bar](int done, int total) { bar.Update(done, total); };
   for (long long pass = 0; pass < o.Repeat; ++pass) {
-    const TPaintResult result =
-        PaintCarpet(engine, work.Constants, work.Carpet, picture, [&bar](int done, int total) { bar.Update(done, total); });
+    const TPaintResult result = PaintCarpet(engine, work.Constants, work.Carpet, picture, control);
     bar.Finish();
+    if (result.Cancelled) {
+      std::fprintf(err, "velmora-cli render: interrupted, nothing written\n");
+      return 130;
+    }
     for (const std::string &line : result.ErrorLines) {
       std::fwrite(line.data(), 1, line.size(), out);
       std::fputc('\n', out);
