@@ -425,3 +425,99 @@ TEST(Differential, EngineAgreesWithANativeTreeEvaluator) {
   std::printf("differential: %d formulas in two modes, %d and %d runs stopped by faults\n", formulas, faults[0],
               faults[1]);
 }
+
+namespace {
+
+// Everything a run leaves behind.
+struct TRun {
+  bool Ok = false;
+  std::string Message;
+  long double Value = 0;
+  long double Vars[5 + Writable] = {};
+  std::uint64_t Random = 0;
+  velmora::TStringList Records;
+};
+
+TRun RunOnce(velmora::TArithmeticUnit &engine, const std::string &text, const long double *start,
+             std::uint64_t randomState, bool mathMode) {
+  TRun r;
+  EXPECT_TRUE(engine.SetExpression(0, text)) << text << ": " << engine.ErrorMessage;
+  for (int k = 0; k < 5 + Writable; ++k)
+    *engine.GetVariablePointer(k < 5 ? ReadOnly[k] : "w" + std::to_string(k - 5), true) = start[k];
+  velmora::RandomGenerator().State = randomState;
+  engine.MathErrorMode = mathMode;
+  // Twice: the second run uses what the first one prepared.
+  for (int pass = 0; pass < 2; ++pass) {
+    for (int k = 0; k < 5 + Writable; ++k)
+      *engine.GetVariablePointer(k < 5 ? ReadOnly[k] : "w" + std::to_string(k - 5), false) = start[k];
+    velmora::RandomGenerator().State = randomState;
+    engine.GetMathErrors(r.Records);
+    r.Records.clear();
+    r.Ok = engine.Calculate(0, r.Value);
+  }
+  engine.MathErrorMode = false;
+  r.Message = engine.ErrorMessage;
+  for (int k = 0; k < 5 + Writable; ++k)
+    engine.GetVariableValue(k < 5 ? ReadOnly[k] : "w" + std::to_string(k - 5), r.Vars[k]);
+  r.Random = velmora::RandomGenerator().State;
+  engine.GetMathErrors(r.Records);
+  return r;
+}
+
+void ExpectSameRun(const TRun &a, const TRun &b, const std::string &what) {
+  ASSERT_EQ(a.Ok, b.Ok) << what << ": " << a.Message << " / " << b.Message;
+  EXPECT_EQ(a.Message, b.Message) << what;
+  EXPECT_TRUE(Same(a.Value, b.Value)) << what << ": " << static_cast<double>(a.Value) << " vs "
+                                      << static_cast<double>(b.Value);
+  for (int k = 0; k < 5 + Writable; ++k) EXPECT_TRUE(Same(a.Vars[k], b.Vars[k])) << what << ": variable " << k;
+  EXPECT_EQ(a.Random, b.Random) << what;
+  EXPECT_EQ(a.Records, b.Records) << what;
+}
+
+}  // namespace
+
+// The machine code must do exactly what the interpreter does, including where
+// a run stops, what it wrote before, and the math error records (with their
+// instruction positions). Here variables are written and read in any order.
+TEST(Differential, MachineCodeAgreesWithTheInterpreter) {
+  velmora::TArithmeticUnit compiled, interpreted;
+  compiled.NativeCodeEnabled = true;
+  interpreted.NativeCodeEnabled = false;
+  std::vector<std::string> formulas = {
+      "w0 = x / 0", "w0 = (x + 1) / 0", "w0 = 1 / (x - x)", "w0 = (x - x) / (y - y)", "w0 = x / (y * 0)",
+      "w0 = (a + 0) / (a - a) + 1", "w0 = log(1, x)", "w0 = log(x - x + 1, y)", "w0 = log(2, 0)",
+      "w0 = random(1e30)", "w0 = random(x) + random(y + 0.5)", "randomize(), w0 = random(100)",
+      "w0 = x, w1 = w0 * w0, w0 += w1 / w0, w0++", "w0 = ++w1 * w1--", "w0 = -(-x) - -(y)",
+      "w0 = sqrt(-x - 1) + ln(0) + exp(1e5) + pow(0, -1) + asin(2)", "w0 = x / 0 + sqrt(-1)",
+      "w0 = exp(20000) * 10", "w0 = 1e4900 * 1e4900", "w0 = mod(x, 0)", "w0 = atan2(0, 0) + atan2(x, y)",
+      "w0 = w0 = w1 = x * y / 3", "w0 = x - y - a - b - c", "w0 = x / (y / (a / (b / c)))",
+      "w0 = (x + y) * (x - y) / ((a + b) * (a - b))", "w0 = pow(x, y) + pow(x + y, 0.5) + pow(-x, 3)",
+  };
+  TGenerator gen(8);
+  for (int i = 0; i < 30000; ++i) {
+    gen.NextWritable = 0;
+    std::string text = Print(*gen.Expr(1 + gen.Pick(5)), gen.Rng);
+    // Read some of the written variables back, in the same formula and after.
+    if (gen.Pick(2)) text = "w0 = x * 2, " + text + " , w1 = w0 + w1 * w2";
+    formulas.push_back(text);
+  }
+  int native = 0, faults = 0;
+  for (std::size_t i = 0; i < formulas.size(); ++i) {
+    long double start[5 + Writable];
+    for (long double &v : start) v = static_cast<long double>(gen.Pick(2001) - 1000) / 8;
+    const std::uint64_t randomState = gen.Rng();
+    for (bool mode : {false, true}) {
+      const TRun a = RunOnce(compiled, formulas[i], start, randomState, mode);
+      const TRun b = RunOnce(interpreted, formulas[i], start, randomState, mode);
+      ExpectSameRun(a, b, formulas[i] + (mode ? " (math error mode)" : ""));
+      if (::testing::Test::HasFatalFailure() || ::testing::Test::HasNonfatalFailure()) return;
+      faults += !a.Ok;
+    }
+    native += compiled.Expressions[0].Native != nullptr;
+    ASSERT_EQ(interpreted.Expressions[0].Native, nullptr);
+  }
+  if (velmora::TNativeCode::Supported) {
+    EXPECT_EQ(native, static_cast<int>(formulas.size())) << "every formula ran as machine code";
+  }
+  EXPECT_GT(faults, 300) << "the runs that stop are compared too";
+}

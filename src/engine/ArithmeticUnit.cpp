@@ -80,7 +80,7 @@ struct TArithmeticUnit::TTranslation {
   }
 };
 
-TArithmeticUnit::TArithmeticUnit() : Expressions(800) {
+TArithmeticUnit::TArithmeticUnit() : NativeCodeEnabled(std::getenv("VELMORA_INTERPRET") == nullptr), Expressions(800) {
   Work.assign(InitialCapacity, 0.0L);
   WorkCapacity = InitialCapacity;
   Variables.resize(InitialCapacity);
@@ -180,6 +180,7 @@ bool TArithmeticUnit::SetExpression(int index, const std::string &text) {
   TStringList &tokens = *Scanner.Tokens;
   slot.Steps.clear();
   slot.StepsGeneration = 0;
+  slot.Native.reset();
   if (tokens.empty()) {
     TInstruction end;
     end.Opcode = icEnd;  // operand 0: the immediate 0
@@ -431,6 +432,15 @@ void TArithmeticUnit::PrepareSteps(TExpression &e) {
     }
   }
   e.StepsGeneration = StorageGeneration;
+  CompileNative(e);
+}
+
+// The fast run: machine code or the interpreter, without testing the fault
+// flags. The caller tests them and NativeBailout, and replays on either.
+bool TArithmeticUnit::RunFast(TExpression &e, long double &result) {
+  if (!e.Native) return Run<false>(e, result);
+  result = e.Native->Entry()();
+  return true;
 }
 
 void TArithmeticUnit::CopyForRunning(const TArithmeticUnit &from, int count) {
@@ -441,6 +451,7 @@ void TArithmeticUnit::CopyForRunning(const TArithmeticUnit &from, int count) {
   Work.assign(from.Work.size(), 0.0L);
   WorkCapacity = from.WorkCapacity;
   MathErrorMode = from.MathErrorMode;
+  NativeCodeEnabled = from.NativeCodeEnabled;
   ++StorageGeneration;  // every slot works out its places anew, in this engine
   for (int k = 0; k < count && k < ExpressionCount; ++k) {
     const TExpression &source = from.Expressions[static_cast<std::size_t>(k)];
@@ -451,6 +462,7 @@ void TArithmeticUnit::CopyForRunning(const TArithmeticUnit &from, int count) {
     e.WrittenVariables = source.WrittenVariables;
     e.Steps.clear();
     e.StepsGeneration = 0;
+    e.Native.reset();
     if (Snapshot.size() < e.WrittenVariables.size()) Snapshot.resize(e.WrittenVariables.size());
   }
   SlotsWrittenCount = -1;
@@ -543,8 +555,9 @@ bool TArithmeticUnit::Calculate(int index, long double &result) {
   // and run again testing after every instruction, so that the run stops exactly
   // at the faulting instruction with exactly the earlier writes in place.
   TRunGuard guard(*this, e.WrittenVariables, Snapshot);
-  bool ok = Run<false>(e, result);
-  if (FaultFlagsRaised()) {
+  NativeBailout = false;
+  bool ok = RunFast(e, result);
+  if (NativeBailout || FaultFlagsRaised()) {
     guard.Undo(e.WrittenVariables, Snapshot);
     result = 0;
     ok = Run<true>(e, result);
@@ -570,16 +583,17 @@ bool TArithmeticUnit::CalculateSlots(int count, int &failedSlot) {
     SlotsWrittenCount = count;
   }
   TRunGuard guard(*this, SlotsWritten, SlotsSnapshot);
+  NativeBailout = false;
   bool ok = true;
   long double result;
   for (int k = 0; k < count && ok; ++k) {
     TExpression &e = Expressions[static_cast<std::size_t>(k)];
     if (e.Code.empty()) continue;
     if (e.StepsGeneration != StorageGeneration) PrepareSteps(e);
-    ok = Run<false>(e, result);
+    ok = RunFast(e, result);
     if (!ok) failedSlot = k;
   }
-  if (!FaultFlagsRaised()) return ok;
+  if (!NativeBailout && !FaultFlagsRaised()) return ok;
 
   // Some slot raised a fault flag: undo the whole pixel and run the slots one
   // by one, each of which finds its own faulting instruction.

@@ -11,6 +11,7 @@
 
 #include "compiler/QDExpression.h"
 #include "compiler/QDIntercode.h"
+#include "engine/NativeCode.h"
 #include "formula/QDString.h"
 
 namespace velmora {
@@ -49,6 +50,8 @@ class TArithmeticUnit {
     };
     std::vector<TStep> Steps;
     std::uint64_t StepsGeneration = 0;
+    // The same steps as machine code, where the processor allows it.
+    std::unique_ptr<TNativeCode> Native;
     // The variables the code writes, so that a run can be rolled back.
     std::vector<std::int32_t> WrittenVariables;
   };
@@ -64,6 +67,9 @@ class TArithmeticUnit {
   std::int32_t WorkCapacity = 0;
   std::vector<long double> Work;
   bool MathErrorMode = false;
+  // Runs slots as machine code where possible (the environment variable
+  // VELMORA_INTERPRET turns it off, for comparisons).
+  bool NativeCodeEnabled;
   const std::int32_t ExpressionCount = 800;
   std::vector<TExpression> Expressions;
   std::int32_t VariableCount = 0;
@@ -108,6 +114,13 @@ class TArithmeticUnit {
   std::vector<long double> SlotsSnapshot;
   struct TRunGuard;
   void PrepareSteps(TExpression &e);
+  bool CompileNative(TExpression &e);
+  bool NativeBailout = false;  // the machine code met something only the interpreter can report
+  static long double NativeDivideByZero(TArithmeticUnit *unit, std::int32_t ip, long double dividend, long double divisor);
+  static long double NativeLog(TArithmeticUnit *unit, std::int32_t ip, long double baseValue, long double value);
+  static long double NativeRandom(TArithmeticUnit *unit, std::int32_t ip, long double v, long double unused);
+  static long double NativeRandomize(TArithmeticUnit *unit, std::int32_t ip, long double, long double);
+  bool RunFast(TExpression &e, long double &result);
   template <bool Careful>
   bool Run(TExpression &e, long double &result);
   bool Fail(const char *message);
