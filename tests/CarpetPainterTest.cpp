@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+
+#include "engine/Random.h"
+
 using velmora::TArithmeticUnit;
 using velmora::TPaintResult;
 using velmora::TPicture;
@@ -176,4 +181,120 @@ TEST(Picture, ResizeKeepsTheTopLeftAndFillsWhite) {
   EXPECT_FALSE(velmora::CheckPictureSize(0, 5, error));
   EXPECT_FALSE(velmora::CheckPictureSize(10001, 5, error));
   EXPECT_NE(error.find("10001"), std::string::npos) << error;
+}
+
+namespace {
+
+// The paint loop written the plain way: every slot by its own Calculate, one
+// pixel after another, stopping at the first failure. The painter's batches,
+// machine code and threads must all come out exactly like this.
+struct TPlainOutcome {
+  bool Painted = false;
+  std::string Failure;  // "slot: message" of the failing run
+  std::vector<std::uint32_t> Pixels;
+  std::vector<std::string> Values;  // variable value bytes, by position
+  L Records;
+};
+
+std::uint32_t PlainChannel(long double v) {
+  if (std::isnan(v) || v < 0) return 0;
+  if (v > 255) return 255;
+  return static_cast<std::uint32_t>(v);
+}
+
+TPlainOutcome PlainPaint(TArithmeticUnit &e, const L &carpet, const TPicture &start) {
+  TPlainOutcome o;
+  TPicture p = TPicture::Filled(start.Width, start.Height, velmora::Black);
+  int slots = 0;
+  for (const std::string &line : carpet) EXPECT_TRUE(e.SetExpression(slots++, line)) << line;
+  for (const char *name : {"x", "y", "r", "g", "b", "getr", "getg", "getb"}) e.GetVariablePointer(name, true);
+  e.MathErrorMode = true;
+  bool ok = true;
+  for (int px = 0; px < start.Width && ok; ++px) {
+    for (int py = 0; py < start.Height && ok; ++py) {
+      *e.GetVariablePointer("x", false) = px;
+      *e.GetVariablePointer("y", false) = py;
+      const std::uint32_t c = start.Pixel(px, py);
+      *e.GetVariablePointer("getr", false) = c & 0xFF;
+      *e.GetVariablePointer("getg", false) = (c >> 8) & 0xFF;
+      *e.GetVariablePointer("getb", false) = (c >> 16) & 0xFF;
+      long double v;
+      for (int k = 0; k < slots && ok; ++k) {
+        ok = e.Calculate(k, v);
+        if (!ok) o.Failure = std::to_string(k) + ": " + e.ErrorMessage;
+      }
+      if (ok) {
+        long double r = 0, g = 0, b = 0;
+        e.GetVariableValue("r", r), e.GetVariableValue("g", g), e.GetVariableValue("b", b);
+        p.SetPixel(px, py, PlainChannel(r) | PlainChannel(g) << 8 | PlainChannel(b) << 16);
+      }
+    }
+  }
+  e.MathErrorMode = false;
+  o.Painted = ok;
+  if (ok) o.Pixels = p.Pixels;
+  for (std::int32_t i = 0; i < e.VariableCount; ++i)
+    o.Values.emplace_back(reinterpret_cast<const char *>(&e.Variables[static_cast<std::size_t>(i)].Value), 10);
+  e.GetMathErrors(o.Records);
+  return o;
+}
+
+}  // namespace
+
+TEST(CarpetPainter, FastLoopMatchesThePlainLoop) {
+  const std::vector<L> sets = {
+      {"r = x * 3", "g = y * 2", "b = getr"},
+      {"n++", "acc += x*0.5 - y", "r = acc/n", "g = getg + random(9)"},
+      {"a = sqrt(x - 40)", "b = ln(y - 70)", "c = 1/(x - y)", "r = a + b + c"},     // records mid-run
+      {"a = x", "q = exp(x) * 1e4925", "r = 1"},                                      // overflow from x = 12
+      {"a = x + y", "b = mod(1, x*1000 + y - 3077)", "r = a"},                         // fails mid-column
+      {"k = y", "j = random(y * 1e17)", "r = j"},                                     // beyond 64 bits at y = 93
+      {"n++", "z = 1/(n - 500)", "w = log(1, n - 700)", "r = z"},                     // the executor's own records
+      {"v = 1e4000 * (x - 5)", "u = v * 1e4000 + sqrt(-1)", "r = u"},
+  };
+  for (const L &set : sets) {
+    for (int threads : {1, 2}) {
+      for (bool native : {true, false}) {
+        TArithmeticUnit plain, fast;
+        plain.NativeCodeEnabled = fast.NativeCodeEnabled = native;
+        TPicture start = TPicture::Filled(60, 130, velmora::Black);
+        for (int x = 0; x < 60; ++x)
+          for (int y = 0; y < 130; ++y) start.SetPixel(x, y, velmora::Rgb(x * 4, y, 9));
+        velmora::RandomGenerator().Seed(3);
+        const TPlainOutcome want = PlainPaint(plain, set, start);
+        const std::uint64_t randomAfter = velmora::RandomGenerator().State;
+        velmora::RandomGenerator().Seed(3);
+        TPicture picture = start;
+        velmora::TPaintControl control;
+        control.Threads = threads;
+        const TPaintResult got = velmora::PaintCarpet(fast, {}, set, picture, control);
+        const std::string label = set[1] + (native ? " (machine code, " : " (interpreter, ") + std::to_string(threads) + ")";
+        EXPECT_EQ(velmora::RandomGenerator().State, randomAfter) << label;
+        ASSERT_EQ(got.Painted, want.Painted) << label;
+        if (want.Painted) {
+          EXPECT_TRUE(picture.Pixels == want.Pixels) << label;
+          // The report holds the plain loop's records, one line each.
+          const L lines(got.ErrorLines.begin() + (got.ErrorLines.empty() ? 0 : 1),
+                        got.ErrorLines.begin() + std::min<std::size_t>(got.ErrorLines.size(), 1001));
+          const L expected(want.Records.begin(), want.Records.begin() + std::min<std::size_t>(want.Records.size(), 1000));
+          EXPECT_EQ(lines, expected) << label;
+        } else {
+          ASSERT_EQ(got.ErrorLines.size(), 1u) << label;
+          const std::string slot = want.Failure.substr(0, want.Failure.find(':'));
+          EXPECT_EQ(got.ErrorLines[0], "絨毯の数式(" + std::to_string(std::stoi(slot) + 1) + "行目): " +
+                                           want.Failure.substr(want.Failure.find(": ") + 2))
+              << label;
+          L left;
+          fast.GetMathErrors(left);
+          EXPECT_EQ(left, want.Records) << label << ": records before the failure stay for the next report";
+        }
+        std::vector<std::string> values;
+        for (std::int32_t i = 0; i < fast.VariableCount; ++i)
+          values.emplace_back(reinterpret_cast<const char *>(&fast.Variables[static_cast<std::size_t>(i)].Value), 10);
+        // The painter also has ImgW and ImgH, created first.
+        ASSERT_EQ(values.size(), want.Values.size() + 2) << label;
+        EXPECT_TRUE(std::equal(want.Values.begin(), want.Values.end(), values.begin() + 2)) << label << ": variables";
+      }
+    }
+  }
 }

@@ -87,11 +87,6 @@ TArithmeticUnit::TArithmeticUnit() : NativeCodeEnabled(std::getenv("VELMORA_INTE
   VariableCapacity = InitialCapacity;
 }
 
-TArithmeticUnit::~TArithmeticUnit() {
-  TMathErrorManager &m = MathErrorManager();
-  if (m.PositionPointer == &InstructionIndex) m.PositionPointer = nullptr;
-}
-
 // ---------------------------------------------------------------------------
 // Variables
 
@@ -565,6 +560,18 @@ bool TArithmeticUnit::Calculate(int index, long double &result) {
   return ok;
 }
 
+void TArithmeticUnit::PrepareSlotsWritten(int count) {
+  if (SlotsWrittenCount == count) return;
+  SlotsWritten.clear();
+  for (int k = 0; k < count; ++k) {
+    for (std::int32_t v : Expressions[static_cast<std::size_t>(k)].WrittenVariables) {
+      if (std::find(SlotsWritten.begin(), SlotsWritten.end(), v) == SlotsWritten.end()) SlotsWritten.push_back(v);
+    }
+  }
+  SlotsSnapshot.resize(SlotsWritten.size());
+  SlotsWrittenCount = count;
+}
+
 bool TArithmeticUnit::CalculateSlots(int count, int &failedSlot) {
   failedSlot = -1;
   ErrorMessage.clear();
@@ -572,16 +579,7 @@ bool TArithmeticUnit::CalculateSlots(int count, int &failedSlot) {
     failedSlot = 0;
     return Fail("Invalid expression index is selected.");
   }
-  if (SlotsWrittenCount != count) {
-    SlotsWritten.clear();
-    for (int k = 0; k < count; ++k) {
-      for (std::int32_t v : Expressions[static_cast<std::size_t>(k)].WrittenVariables) {
-        if (std::find(SlotsWritten.begin(), SlotsWritten.end(), v) == SlotsWritten.end()) SlotsWritten.push_back(v);
-      }
-    }
-    SlotsSnapshot.resize(SlotsWritten.size());
-    SlotsWrittenCount = count;
-  }
+  PrepareSlotsWritten(count);
   TRunGuard guard(*this, SlotsWritten, SlotsSnapshot);
   NativeBailout = false;
   bool ok = true;
@@ -606,6 +604,42 @@ bool TArithmeticUnit::CalculateSlots(int count, int &failedSlot) {
   }
   failedSlot = -1;
   return true;
+}
+
+TArithmeticUnit::~TArithmeticUnit() {
+  Batch.reset();
+  TMathErrorManager &m = MathErrorManager();
+  if (m.PositionPointer == &InstructionIndex) m.PositionPointer = nullptr;
+}
+
+void TArithmeticUnit::BeginBatch(int count) {
+  count = std::clamp(count, 0, ExpressionCount);
+  PrepareSlotsWritten(count);
+  for (int k = 0; k < count; ++k) {
+    TExpression &e = Expressions[static_cast<std::size_t>(k)];
+    if (!e.Code.empty() && e.StepsGeneration != StorageGeneration) PrepareSteps(e);
+  }
+  Batch.reset();
+  Batch = std::make_unique<TRunGuard>(*this, SlotsWritten, SlotsSnapshot);
+  NativeBailout = false;
+  BatchFailed = false;
+}
+
+void TArithmeticUnit::RunSlotsUnchecked(int count) {
+  count = std::clamp(count, 0, ExpressionCount);
+  long double result;
+  for (int k = 0; k < count && !BatchFailed; ++k) {
+    TExpression &e = Expressions[static_cast<std::size_t>(k)];
+    if (!e.Code.empty() && !RunFast(e, result)) BatchFailed = true;
+  }
+}
+
+bool TArithmeticUnit::EndBatch() {
+  if (!Batch) return false;
+  const bool clean = !BatchFailed && !NativeBailout && !FaultFlagsRaised();
+  if (!clean) Batch->Undo(SlotsWritten, SlotsSnapshot);
+  Batch.reset();
+  return clean;
 }
 
 // The executor is threaded: every instruction ends with its own jump to the

@@ -89,6 +89,14 @@ class TArithmeticUnit {
   // fault flags once for all of them. On a failure `failedSlot` is the slot
   // that failed and ErrorMessage says why.
   bool CalculateSlots(int count, int &failedSlot);
+  // The pixel loop's fast lane: BeginBatch, then RunSlotsUnchecked for any
+  // number of pixels, then EndBatch, which tests the fault flags once for all
+  // of them. It gives false when some run met a fault or a failure; then
+  // everything since BeginBatch is undone (variables, generator, math error
+  // records) and the caller runs those pixels again with CalculateSlots.
+  void BeginBatch(int count);
+  void RunSlotsUnchecked(int count);
+  bool EndBatch();
   // Makes this engine a copy of `from` for running its slots 0 .. count-1 on
   // another thread: the variables (names, values and places), the work area
   // and those slots' code. `from` is only read.
@@ -113,6 +121,9 @@ class TArithmeticUnit {
   int SlotsWrittenCount = -1;              // -1: to be worked out again
   std::vector<long double> SlotsSnapshot;
   struct TRunGuard;
+  std::unique_ptr<TRunGuard> Batch;
+  bool BatchFailed = false;
+  void PrepareSlotsWritten(int count);
   void PrepareSteps(TExpression &e);
   bool CompileNative(TExpression &e);
   bool NativeBailout = false;  // the machine code met something only the interpreter can report

@@ -69,6 +69,20 @@ struct TPixelRunner {
     return true;
   }
 
+  // Pixels py .. py+count-1 of column px with one fault test for all of them;
+  // false when that found one (nothing of the run is left then).
+  bool RunBatch(const TPicture &source, int px, int py, int count, std::uint32_t *colours) {
+    Engine.BeginBatch(Slots);
+    for (int j = 0; j < count; ++j) {
+      *X = px;
+      *Y = py + j;
+      SplitColour(source.Pixel(px, py + j), *GetR, *GetG, *GetB);
+      Engine.RunSlotsUnchecked(Slots);
+      colours[j] = Channel(*R) | Channel(*G) << 8 | Channel(*B) << 16;
+    }
+    return Engine.EndBatch();
+  }
+
   // Runs a pixel again for the variable values it leaves, without adding to
   // the math error records (they were taken already).
   void Replay(const TPicture &source, std::int64_t pixel, int height) {
@@ -111,23 +125,47 @@ struct TFailure {
 
 enum class TLoopEnd { Done, Failed, Cancelled };
 
-TLoopEnd PaintSequentially(TPixelRunner &runner, const TPicture &source, TPicture &painted,
-                           const TPaintControl &control, TFailure &failure) {
-  TProgressCounter progress(control.Progress, source.Width);
-  for (int px = 0; px < source.Width; ++px) {
-    for (int py = 0; py < source.Height; ++py) {
-      if (Cancelled(control)) return TLoopEnd::Cancelled;
-      std::uint32_t colour;
-      if (!runner.Run(source, px, py, colour, failure.Slot)) {
-        failure.Pixel = static_cast<std::int64_t>(px) * source.Height + py;
-        failure.Message = runner.Engine.ErrorMessage;
-        return TLoopEnd::Failed;
+// Pixels at a time between fault tests: a test waits for the floating-point
+// unit to finish, which costs as much as a short formula.
+constexpr int BatchPixels = 64;
+
+// Paints columns first .. end-1 in column order. `stop` is asked before each
+// run of pixels; `done` counts the pixels painted, in order.
+template <class TStop>
+TLoopEnd PaintColumns(TPixelRunner &runner, const TPicture &source, TPicture &painted, int first, int end,
+                      const TStop &stop, TProgressCounter &progress, TFailure &failure, std::int64_t &done) {
+  const int height = source.Height;
+  std::uint32_t colours[BatchPixels];
+  for (int px = first; px < end; ++px) {
+    for (int py = 0; py < height; py += BatchPixels) {
+      if (stop()) return TLoopEnd::Cancelled;
+      const int count = std::min(BatchPixels, height - py);
+      if (!runner.RunBatch(source, px, py, count, colours)) {
+        // Again one pixel at a time, which stops exactly where it must.
+        for (int j = 0; j < count; ++j) {
+          if (!runner.Run(source, px, py + j, colours[j], failure.Slot)) {
+            failure.Pixel = static_cast<std::int64_t>(px) * height + py + j;
+            failure.Message = runner.Engine.ErrorMessage;
+            for (int k = 0; k < j; ++k) painted.SetPixel(px, py + k, colours[k]);
+            done += j;
+            return TLoopEnd::Failed;
+          }
+        }
       }
-      painted.SetPixel(px, py, colour);
+      for (int j = 0; j < count; ++j) painted.SetPixel(px, py + j, colours[j]);
+      done += count;
     }
     progress.ColumnDone();
   }
   return TLoopEnd::Done;
+}
+
+TLoopEnd PaintSequentially(TPixelRunner &runner, const TPicture &source, TPicture &painted,
+                           const TPaintControl &control, TFailure &failure) {
+  TProgressCounter progress(control.Progress, source.Width);
+  std::int64_t done = 0;
+  return PaintColumns(runner, source, painted, 0, source.Width, [&] { return Cancelled(control); }, progress, failure,
+                      done);
 }
 
 // Pixels that do not depend on each other, on several threads: runs of
@@ -167,32 +205,21 @@ TLoopEnd PaintInParallel(TPixelRunner &runner, int threads, const TPicture &sour
       if (c >= chunkCount || c > firstFailedChunk.load()) return;
       TChunk &chunk = chunks[static_cast<std::size_t>(c)];
       records.Clear();
-      bool stop = false;
-      for (int px = chunk.First; px < chunk.End && !stop; ++px) {
-        for (int py = 0; py < height; ++py) {
-          if (Cancelled(control) || c > firstFailedChunk.load(std::memory_order_relaxed)) {
-            stop = true;
-            break;
-          }
-          std::uint32_t colour;
-          if (!own.Run(source, px, py, colour, chunk.Failure.Slot)) {
-            chunk.Failed = true;
-            chunk.Failure.Pixel = static_cast<std::int64_t>(px) * height + py;
-            chunk.Failure.Message = engine.ErrorMessage;
-            int seen = firstFailedChunk.load();
-            while (c < seen && !firstFailedChunk.compare_exchange_weak(seen, c)) {
-            }
-            stop = true;
-            break;
-          }
-          painted.SetPixel(px, py, colour);
-          ++chunk.PixelsDone;
+      const auto stop = [&] {
+        return Cancelled(control) || c > firstFailedChunk.load(std::memory_order_relaxed);
+      };
+      const TLoopEnd end =
+          PaintColumns(own, source, painted, chunk.First, chunk.End, stop, progress, chunk.Failure, chunk.PixelsDone);
+      if (end == TLoopEnd::Failed) {
+        chunk.Failed = true;
+        int seen = firstFailedChunk.load();
+        while (c < seen && !firstFailedChunk.compare_exchange_weak(seen, c)) {
         }
-        if (!stop) progress.ColumnDone();
       }
+      const bool stopped = end != TLoopEnd::Done;
       chunk.Records.assign(records.Errors.begin(), records.Errors.begin() + records.Count);
       records.Clear();
-      if (stop) return;
+      if (stopped) return;
     }
   };
 
