@@ -492,6 +492,14 @@ TEST(Differential, MachineCodeAgreesWithTheInterpreter) {
       "w0 = exp(20000) * 10", "w0 = 1e4900 * 1e4900", "w0 = mod(x, 0)", "w0 = atan2(0, 0) + atan2(x, y)",
       "w0 = w0 = w1 = x * y / 3", "w0 = x - y - a - b - c", "w0 = x / (y / (a / (b / c)))",
       "w0 = (x + y) * (x - y) / ((a + b) * (a - b))", "w0 = pow(x, y) + pow(x + y, 0.5) + pow(-x, 3)",
+      // Many values alive at once: more than the eight floating-point registers.
+      "w0 = ((x+1)*(y+2)) / ((a+3)*(b+4)) - ((c+5)*(x+6)) / ((y+7)*(a+8)) + (((x*y)+(a*b))*((c*x)+(y*a)))",
+      "w0 = (x+(y+(a+(b+(c+(x+(y+(a+(b+(c+1))))))))))*(x*(y*(a*(b*(c*(x*(y*(a*(b*c)))))))))",
+      "w0 = x*x*x + x*y - y*y/x + x - y, w1 = w0*w0 - x, w2 = w1/w0 + w0/w1",
+      "w0 = sqrt(x)*sqrt(x) + sin(x)/sin(x) + x/x + (x-y)/(x-y)", "w0 = atan2(x, x) + pow(y, y) + log(x, x)",
+      "w0 = x, w0 *= w0, w0 -= x, w0 /= y, w1 = w0++ + ++w0", "w0 = -x - -y - -(-a)",
+      "w0 = 0 * x + 1 * y + 0 / (x + 1) + 1 / (y - y + 1) - 0 - 1",
+      "w0 = exp(x/100) + exp(y/100) + (x + y) * (exp(a/100) - exp(b/100)) / (1 + exp(c/100))",
   };
   TGenerator gen(8);
   for (int i = 0; i < 30000; ++i) {

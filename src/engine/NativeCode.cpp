@@ -1,7 +1,9 @@
 #include "engine/NativeCode.h"
 
 #include <cmath>
+#include <array>
 #include <cstring>
+#include <unordered_map>
 #include <ctime>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -82,10 +84,13 @@ long double TArithmeticUnit::NativeRandomize(TArithmeticUnit *, std::int32_t, lo
 }
 
 // ---------------------------------------------------------------------------
-// The translation. Between instructions the x87 stack holds nothing, or the
-// previous instruction's result in st(0) when the next one reads it (the
-// step's variant bits say which operands are that result). The frame keeps
-// 32 bytes for the long double arguments of calls, which go in memory.
+// The translation. The x87 registers form a stack of eight; the translator
+// keeps a picture of what each holds (a temporary, a copy of a variable, or a
+// value nobody needs any more) so that temporaries live in registers instead
+// of memory and a variable read twice is loaded once. Variables are always
+// written through to memory. Calls need an empty register stack: before one,
+// the temporaries still needed go to their memory. The frame keeps 32 bytes
+// for the long double arguments of calls, which go in memory.
 
 namespace {
 
@@ -103,22 +108,26 @@ class TEmitter {
   void RaxIs(const void *p) { Bytes({0x48, 0xB8}), Imm64(reinterpret_cast<std::uintptr_t>(p)); }  // movabs rax, p
   void RdiIs(const void *p) { Bytes({0x48, 0xBF}), Imm64(reinterpret_cast<std::uintptr_t>(p)); }  // movabs rdi, p
   void EsiIs(std::int32_t v) { Bytes({0xBE}), Imm32(static_cast<std::uint32_t>(v)); }            // mov esi, v
-  void Load(const long double *p) { RaxIs(p), Bytes({0xDB, 0x28}); }        // fld tbyte [rax]
-  void StorePop(const long double *p) { RaxIs(p), Bytes({0xDB, 0x38}); }    // fstp tbyte [rax]
-  void Duplicate() { Bytes({0xD9, 0xC0}); }                                  // fld st(0)
-  void Pop() { Bytes({0xDD, 0xD8}); }                                        // fstp st(0)
-  void Exchange() { Bytes({0xD9, 0xC9}); }                                   // fxch st(1)
-  // st(1) := st(1) op st(0), pop: faddp, fsubp, fmulp, fdivp; and the
-  // reversed forms st(1) := st(0) op st(1): fsubrp, fdivrp.
-  void AddPop() { Bytes({0xDE, 0xC1}); }
-  void SubPop() { Bytes({0xDE, 0xE9}); }
-  void SubReversedPop() { Bytes({0xDE, 0xE1}); }
-  void MulPop() { Bytes({0xDE, 0xC9}); }
-  void DivPop() { Bytes({0xDE, 0xF9}); }
-  void DivReversedPop() { Bytes({0xDE, 0xF1}); }
-  void One() { Bytes({0xD9, 0xE8}); }     // fld1
-  void Zero() { Bytes({0xD9, 0xEE}); }    // fldz
-  void Negate() { Bytes({0xD9, 0xE0}); }  // fchs
+  void Load(const long double *p) { RaxIs(p), Bytes({0xDB, 0x28}); }      // fld tbyte [rax]
+  void StorePop(const long double *p) { RaxIs(p), Bytes({0xDB, 0x38}); }  // fstp tbyte [rax]
+  static std::uint8_t R(int i) { return static_cast<std::uint8_t>(i); }
+  void Copy(int i) { Bytes({0xD9, R(0xC0 + i)}); }           // fld st(i)
+  void PopInto(int i) { Bytes({0xDD, R(0xD8 + i)}); }        // fstp st(i): st(i) := st(0), pop
+  void Exchange(int i) { Bytes({0xD9, R(0xC8 + i)}); }       // fxch st(i)
+  void One() { Bytes({0xD9, 0xE8}); }                        // fld1
+  void Zero() { Bytes({0xD9, 0xEE}); }                       // fldz
+  void Negate() { Bytes({0xD9, 0xE0}); }                     // fchs
+  void CompareWithPop(int i) { Bytes({0xDF, R(0xE8 + i)}); }  // fucomip st, st(i)
+  // st(0) := st(0) op st(i), for add, mul, sub, div (D8 group).
+  void OpWith(int opcode, int i) {
+    const int base = opcode == icAdd ? 0xC0 : opcode == icMultiply ? 0xC8 : opcode == icSubtract ? 0xE0 : 0xF0;
+    Bytes({0xD8, R(base + i)});
+  }
+  // st(1) := st(1) op st(0), pop (DE group: faddp, fmulp, fsubp, fdivp).
+  void OpPop(int opcode) {
+    const int code = opcode == icAdd ? 0xC1 : opcode == icMultiply ? 0xC9 : opcode == icSubtract ? 0xE9 : 0xF9;
+    Bytes({0xDE, R(code)});
+  }
   // Pops st(0) into the call argument at [rsp + offset] (offset 0 or 16).
   void ArgumentFromStack(int offset) {
     if (offset == 0) Bytes({0xDB, 0x3C, 0x24});
@@ -128,9 +137,9 @@ class TEmitter {
   void ArgumentFromMemory(const long double *p, int offset) {
     const auto o = static_cast<std::uint8_t>(offset);
     RaxIs(p);
-    Bytes({0x48, 0x8B, 0x08});                                   // mov rcx, [rax]
-    Bytes({0x48, 0x89, 0x4C, 0x24, o});                          // mov [rsp+o], rcx
-    Bytes({0x66, 0x8B, 0x48, 0x08});                             // mov cx, [rax+8]
+    Bytes({0x48, 0x8B, 0x08});                                          // mov rcx, [rax]
+    Bytes({0x48, 0x89, 0x4C, 0x24, o});                                 // mov [rsp+o], rcx
+    Bytes({0x66, 0x8B, 0x48, 0x08});                                    // mov cx, [rax+8]
     Bytes({0x66, 0x89, 0x4C, 0x24, static_cast<std::uint8_t>(o + 8)});  // mov [rsp+o+8], cx
   }
   void Call(const void *function) { RaxIs(function), Bytes({0xFF, 0xD0}); }  // call rax
@@ -138,9 +147,10 @@ class TEmitter {
     RaxIs(where);
     Bytes({0xC7, 0x00}), Imm32(static_cast<std::uint32_t>(ip));  // mov dword [rax], ip
   }
-  void Prologue() { Bytes({0x48, 0x83, 0xEC, 0x28}); }            // sub rsp, 40
-  void Return() { Bytes({0x48, 0x83, 0xC4, 0x28, 0xC3}); }        // add rsp, 40; ret
-  // A forward jump whose distance is filled in later: returns where to patch.
+  void SetFlag(bool *where) { RaxIs(where), Bytes({0xC6, 0x00, 0x01}); }  // mov byte [rax], 1
+  void Prologue() { Bytes({0x48, 0x83, 0xEC, 0x28}); }                    // sub rsp, 40
+  void Return() { Bytes({0x48, 0x83, 0xC4, 0x28, 0xC3}); }                // add rsp, 40; ret
+  // A short forward jump whose distance is filled in by Land.
   std::size_t Jump(std::uint8_t opcode) {
     Bytes({opcode, 0});
     return Code.size() - 1;
@@ -148,104 +158,303 @@ class TEmitter {
   void Land(std::size_t patch) { Code[patch] = static_cast<std::uint8_t>(Code.size() - (patch + 1)); }
 };
 
+// What an instruction reads: operand 0 for ++, -- and the end, else 1 and 2
+// (as many as it has).
+int ReadCount(int opcode) {
+  switch (opcode) {
+    case icIncrement: case icDecrement: case icEnd: case icAssign: case icNegate: case icRandom:
+    case icAsin: case icAcos: case icAtan: case icAbs: case icCos: case icCosh: case icExp: case icLn:
+    case icLog10: case icSin: case icSinh: case icSqrt: case icTan: case icTanh: case icCeil: case icFloor:
+      return 1;
+    case icRandomize: return 0;
+    default: return 2;
+  }
+}
+int FirstRead(int opcode) { return opcode == icIncrement || opcode == icDecrement || opcode == icEnd ? 0 : 1; }
+bool Writes(int opcode) { return opcode != icEnd && opcode != icRandomize; }
+bool Calls(int opcode) {
+  switch (opcode) {
+    case icIncrement: case icDecrement: case icEnd: case icAssign: case icNegate: case icAdd: case icSubtract:
+    case icMultiply: case icDivide:
+      return false;
+    default: return true;
+  }
+}
+
+// A place a value can come from: a work register or a variable.
+struct TPlace {
+  int Area = -1;  // 0 work register, 1 variable, -1 none (an immediate, or nothing)
+  std::int32_t Index = 0;
+  bool operator==(const TPlace &o) const { return Area == o.Area && Index == o.Index; }
+};
+
+TPlace PlaceOf(const TArithmeticUnit::TOperand &o) {
+  TPlace p;
+  if (o.Mode == 1) p.Area = o.Area, p.Index = o.Index;
+  return p;
+}
+
+// The register stack as the translator sees it; Stack.back() is st(0).
+class TRegisters {
+ public:
+  struct TEntry {
+    TPlace Place;  // Area -1: a value that is not needed any more
+  };
+  std::vector<TEntry> Stack;
+  TEmitter &Out;
+  std::vector<long double> &Work;
+
+  TRegisters(TEmitter &out, std::vector<long double> &work) : Out(out), Work(work) {}
+
+  int Depth(std::size_t position) const { return static_cast<int>(Stack.size() - 1 - position); }
+  // The register holding the value of a place, or -1.
+  int Find(const TPlace &place) const {
+    if (place.Area < 0) return -1;
+    for (std::size_t i = Stack.size(); i-- > 0;)
+      if (Stack[i].Place == place) return Depth(i);
+    return -1;
+  }
+  std::size_t Position(int depth) const { return Stack.size() - 1 - static_cast<std::size_t>(depth); }
+  void Push(TPlace place = {}) { Stack.push_back({place}); }
+  // Forgets the register copy of a place (its value changes, or nobody needs it).
+  void Forget(const TPlace &place) {
+    for (TEntry &e : Stack)
+      if (e.Place == place) e.Place = {};
+  }
+  // Removes the register at `depth`, storing it first when it is a temporary.
+  void Remove(int depth) {
+    TEntry &e = Stack[Position(depth)];
+    if (e.Place.Area == 0) {
+      if (depth > 0) {
+        Out.Exchange(depth);
+        std::swap(Stack[Position(depth)], Stack.back());
+      }
+      Out.StorePop(&Work[static_cast<std::size_t>(Stack.back().Place.Index)]);
+      Stack.pop_back();
+      return;
+    }
+    Out.PopInto(depth);  // st(depth) := st(0), pop: the top takes its place
+    if (depth > 0) Stack[Position(depth)] = Stack.back();
+    Stack.pop_back();
+  }
+  // Drops values nobody needs from the top, and makes room for an instruction.
+  void Tidy(std::size_t limit) {
+    while (!Stack.empty() && Stack.back().Place.Area < 0) Remove(0);
+    while (Stack.size() > limit) {
+      // The cheapest to lose: an unneeded value, then a variable's copy, then
+      // the deepest temporary (stored).
+      int pick = -1;
+      for (int want : {-1, 1, 0}) {
+        for (std::size_t i = 0; i < Stack.size() && pick < 0; ++i)
+          if (Stack[i].Place.Area == want) pick = Depth(i);
+        if (pick >= 0) break;
+      }
+      Remove(pick);
+    }
+  }
+  // Empties the stack; temporaries still needed go to memory.
+  void Flush() {
+    while (!Stack.empty()) Remove(0);
+  }
+};
+
+// Loads an operand from memory onto the stack; 0 and 1 need no memory.
+void LoadOperand(TEmitter &out, const TArithmeticUnit::TOperand &o, const long double *p) {
+  if (o.Mode == 0 && o.Value == 0 && !std::signbit(o.Value)) out.Zero();
+  else if (o.Mode == 0 && o.Value == 1) out.One();
+  else out.Load(p);
+}
+
 }  // namespace
 
 bool TArithmeticUnit::CompileNative(TExpression &e) {
   e.Native.reset();
   if (!TNativeCode::Supported || !NativeCodeEnabled) return false;
+  const std::size_t n = e.Code.size();
+  if (n == 0 || n != e.Steps.size()) return false;
+
+  // Backwards: for each read, whether the place is read again before it is
+  // written (variables: also before the next call, which empties the
+  // registers); for each write, whether the value is read afterwards.
+  std::vector<std::array<bool, 3>> readAgain(n, {false, false, false});
+  std::vector<bool> writtenValueUsed(n, false);
+  {
+    std::vector<char> workRead(static_cast<std::size_t>(WorkCapacity), 0);
+    std::unordered_map<std::int32_t, char> variableRead;
+    auto readLater = [&](const TPlace &place) -> char * {
+      if (place.Area == 0) return &workRead[static_cast<std::size_t>(place.Index)];
+      if (place.Area == 1) return &variableRead[place.Index];
+      return nullptr;
+    };
+    for (std::size_t i = n; i-- > 0;) {
+      const TInstruction &ins = e.Code[i];
+      const int opcode = ins.Opcode;
+      if (Calls(opcode)) variableRead.clear();
+      if (Writes(opcode)) {
+        if (char *later = readLater(PlaceOf(ins.Operands[0]))) {
+          writtenValueUsed[i] = *later != 0;
+          *later = 0;
+        }
+      }
+      const int first = FirstRead(opcode), last = first + ReadCount(opcode);
+      for (int k = first; k < last; ++k) {
+        const char *later = readLater(PlaceOf(ins.Operands[k]));
+        readAgain[i][static_cast<std::size_t>(k)] = later && *later;
+      }
+      for (int k = first; k < last; ++k) {
+        if (char *later = readLater(PlaceOf(ins.Operands[k]))) *later = 1;
+      }
+    }
+  }
+
   TEmitter out;
+  TRegisters regs(out, Work);
   out.Prologue();
-  const std::size_t n = e.Steps.size();
   for (std::size_t i = 0; i < n; ++i) {
-    const TExpression::TStep &step = e.Steps[i];
-    const int opcode = step.Op / 8, v = step.Op % 8;
+    const TInstruction &ins = e.Code[i];
+    const int opcode = ins.Opcode;
+    long double *const *p = e.Steps[i].P;
     const auto ip = static_cast<std::int32_t>(i);
-    long double *const *p = step.P;
-    // Whether the next instruction takes this one's result from the register.
-    const bool keep = i + 1 < n && (e.Steps[i + 1].Op & 3) != 0;
-    auto operand = [&](int k, bool inRegister) {
-      if (!inRegister) out.Load(p[k]);
-    };
-    // The result is in st(0): store it where it goes, keep or drop it.
-    auto finish = [&] {
-      const bool store = !(v & 4);
-      if (store && keep) out.Duplicate();
-      if (store) out.StorePop(p[0]);
-      else if (!keep) out.Pop();
-    };
-    // Operands 1 and 2 as st(1) and st(0), in that order.
-    auto binary = [&] {
-      switch (v & 3) {
-        case 0: operand(1, false), operand(2, false); return false;
-        case 1: operand(2, false); return false;  // st(1) is the previous result
-        case 2: operand(1, false); return true;   // st(0) is operand 1: reversed
-        default: out.Duplicate(); return false;
+    const TPlace dest = PlaceOf(ins.Operands[0]);
+    regs.Tidy(4);
+
+    // Puts operand k on top as a value of its own: a copy of its register,
+    // the register itself when this is a temporary's last use (`mayTake`),
+    // or a load, keeping a copy below when a variable is read again soon.
+    auto fetch = [&](int k, bool mayTake) {
+      const TOperand &o = ins.Operands[k];
+      const TPlace place = PlaceOf(o);
+      const bool again = readAgain[i][static_cast<std::size_t>(k)];
+      const int depth = regs.Find(place);
+      if (depth >= 0) {
+        if (mayTake && place.Area == 0 && !again) {
+          if (depth > 0) {
+            out.Exchange(depth);
+            std::swap(regs.Stack[regs.Position(depth)], regs.Stack.back());
+          }
+          regs.Stack.back().Place = {};
+          return;
+        }
+        out.Copy(depth);
+        regs.Push();
+        return;
+      }
+      LoadOperand(out, o, p[k]);
+      const bool keepCopy = place.Area == 1 && again;
+      regs.Push(keepCopy ? place : TPlace{});
+      if (keepCopy) {
+        out.Copy(0);
+        regs.Push();
       }
     };
-    // The call arguments of a function with `count` operands from operand 1 on.
+    // The value on top is the instruction's result: give it to operand 0.
+    auto deliver = [&] {
+      regs.Forget(dest);  // older copies are stale now
+      const bool used = writtenValueUsed[i];
+      if (dest.Area == 1) {  // variables are written through
+        if (used) out.Copy(0), regs.Push();
+        out.StorePop(p[0]);
+        regs.Stack.pop_back();
+        if (used) regs.Stack.back().Place = dest;
+        return;
+      }
+      regs.Stack.back().Place = dest.Area == 0 && used ? dest : TPlace{};
+    };
+    // A read that was a temporary's last use frees its register.
+    auto release = [&](int k) {
+      const TPlace place = PlaceOf(ins.Operands[k]);
+      if (place.Area == 0 && !readAgain[i][static_cast<std::size_t>(k)]) regs.Forget(place);
+    };
+    // A zero divisor (in st(depth)) is reported by the interpreter: note it and go on.
+    auto checkDivisor = [&](int depth) {
+      out.Zero();
+      out.CompareWithPop(depth + 1);
+      const std::size_t notEqual = out.Jump(0x75), unordered = out.Jump(0x7A);
+      out.SetFlag(&NativeBailout);
+      out.Land(notEqual);
+      out.Land(unordered);
+    };
+    // Call arguments from operand 1 on, then an empty register stack.
     auto arguments = [&](int count) {
-      const bool first = v & 1, second = count == 2 && (v & 2);
-      if (first && second) out.Duplicate();
-      if (first) out.ArgumentFromStack(0);
-      if (second) out.ArgumentFromStack(16);
-      if (!first) out.ArgumentFromMemory(p[1], 0);
-      if (count == 2 && !second) out.ArgumentFromMemory(p[2], 16);
+      for (int k = 1; k <= count; ++k) {
+        const int depth = regs.Find(PlaceOf(ins.Operands[k]));
+        if (depth >= 0) {
+          out.Copy(depth);
+          out.ArgumentFromStack(16 * (k - 1));
+        } else {
+          out.ArgumentFromMemory(p[k], 16 * (k - 1));
+        }
+      }
+      for (int k = 1; k <= count; ++k) release(k);
+      regs.Flush();
     };
     auto helper = [&](long double (*function)(TArithmeticUnit *, std::int32_t, long double, long double)) {
       out.RdiIs(this);
       out.EsiIs(ip);
       out.Call(reinterpret_cast<const void *>(function));
+      regs.Push();
     };
     using F1 = long double (*)(long double);
     using F2 = long double (*)(long double, long double);
     F1 unary = nullptr;
-    F2 twoArguments = nullptr;
+    F2 binaryFunction = nullptr;
+
     switch (opcode) {
       case icIncrement: case icDecrement:
-        operand(0, v & 1);
+        fetch(0, true);
         out.One();
-        if (opcode == icIncrement) out.AddPop();
-        else out.SubPop();
-        finish();
+        out.OpPop(opcode == icIncrement ? icAdd : icSubtract);
+        deliver();
         break;
       case icAssign:
-        operand(1, v & 1);
-        finish();
+        fetch(1, true);
+        deliver();
         break;
       case icNegate:
-        operand(1, v & 1);
+        fetch(1, true);
         out.Negate();
-        finish();
+        deliver();
         break;
-      case icAdd: binary(), out.AddPop(), finish(); break;
-      case icMultiply: binary(), out.MulPop(), finish(); break;
-      case icSubtract:
-        if (binary()) out.SubReversedPop();
-        else out.SubPop();
-        finish();
-        break;
-      case icDivide: {
-        if (binary()) out.Exchange();  // dividend in st(1), divisor in st(0)
-        out.Zero();
-        out.Bytes({0xDF, 0xE9});  // fucomip st, st(1): compares and pops the zero; NaN is unordered
-        const std::size_t notEqual = out.Jump(0x75), unordered = out.Jump(0x7A);
-        out.ArgumentFromStack(16);
-        out.ArgumentFromStack(0);
-        helper(NativeDivideByZero);
-        const std::size_t done = out.Jump(0xEB);
-        out.Land(notEqual);
-        out.Land(unordered);
-        out.DivPop();
-        out.Land(done);
-        finish();
+      case icAdd: case icSubtract: case icMultiply: case icDivide: {
+        const TPlace second = PlaceOf(ins.Operands[2]);
+        const bool same = second.Area >= 0 && second == PlaceOf(ins.Operands[1]);
+        fetch(1, !same);  // st(0): operand 1, to become the result
+        const int depth = regs.Find(second);
+        if (depth >= 0) {
+          if (opcode == icDivide) checkDivisor(depth);
+          out.OpWith(opcode, depth);  // st(0) := st(0) op st(depth)
+          release(2);
+        } else if (same) {
+          out.Copy(0);
+          regs.Push();
+          if (opcode == icDivide) checkDivisor(0);
+          out.OpPop(opcode);
+          regs.Stack.pop_back();
+        } else {
+          const TOperand &o = ins.Operands[2];
+          LoadOperand(out, o, p[2]);
+          if (opcode == icDivide) checkDivisor(0);
+          if (second.Area == 1 && readAgain[i][2]) {
+            // Keep the loaded variable: st(1) := st(1) op st(0), then swap.
+            const int code = opcode == icAdd ? 0xC1 : opcode == icMultiply ? 0xC9 : opcode == icSubtract ? 0xE9 : 0xF9;
+            out.Bytes({0xDC, static_cast<std::uint8_t>(code)});
+            out.Exchange(1);
+            regs.Stack.back().Place = second;  // below: the variable; on top: the result
+            regs.Push();
+          } else {
+            out.OpPop(opcode);
+          }
+        }
+        deliver();
         break;
       }
       case icRandomize:
+        regs.Flush();
         helper(NativeRandomize);
-        out.Pop();
+        regs.Remove(0);
         break;
-      case icRandom: arguments(1), helper(NativeRandom), finish(); break;
-      case icLog: arguments(2), helper(NativeLog), finish(); break;
+      case icRandom: arguments(1), helper(NativeRandom), deliver(); break;
+      case icLog: arguments(2), helper(NativeLog), deliver(); break;
       case icAsin: unary = checked::Asin; break;
       case icAcos: unary = checked::Acos; break;
       case icAtan: unary = checked::Atan; break;
@@ -262,22 +471,28 @@ bool TArithmeticUnit::CompileNative(TExpression &e) {
       case icTanh: unary = checked::Tanh; break;
       case icCeil: unary = checked::Ceil; break;
       case icFloor: unary = checked::Floor; break;
-      case icAtan2: twoArguments = checked::Atan2; break;
-      case icPow: twoArguments = checked::Pow; break;
-      case icMod: twoArguments = checked::Mod; break;
-      case icEnd:
-        operand(0, v & 1);
+      case icAtan2: binaryFunction = checked::Atan2; break;
+      case icPow: binaryFunction = checked::Pow; break;
+      case icMod: binaryFunction = checked::Mod; break;
+      case icEnd: {
+        fetch(0, false);
+        while (regs.Stack.size() > 1) {
+          out.PopInto(1);  // st(1) := st(0), pop: the result stays on top
+          regs.Stack.erase(regs.Stack.end() - 2);
+        }
         out.Return();
         e.Native = TNativeCode::Install(out.Code.data(), out.Code.size());
         return e.Native != nullptr;
+      }
       default:
         return false;  // the interpreter reports it
     }
-    if (unary || twoArguments) {
+    if (unary || binaryFunction) {
       arguments(unary ? 1 : 2);
       out.SetIndex(&InstructionIndex, ip);
-      out.Call(unary ? reinterpret_cast<const void *>(unary) : reinterpret_cast<const void *>(twoArguments));
-      finish();
+      out.Call(unary ? reinterpret_cast<const void *>(unary) : reinterpret_cast<const void *>(binaryFunction));
+      regs.Push();
+      deliver();
     }
   }
   return false;  // no end instruction
