@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <array>
+#include <functional>
 #include <cstring>
 #include <unordered_map>
 #include <ctime>
@@ -156,6 +157,44 @@ class TEmitter {
     return Code.size() - 1;
   }
   void Land(std::size_t patch) { Code[patch] = static_cast<std::uint8_t>(Code.size() - (patch + 1)); }
+
+  // Constants live after the code and are loaded relative to the instruction
+  // pointer, in the shortest format that holds them exactly (as a compiler
+  // does): a float or double load is one simple operation, an 80-bit one is not.
+  void LoadConstant(long double v) {
+    const float f = static_cast<float>(v);
+    const double d = static_cast<double>(v);
+    unsigned char bytes[10];
+    std::size_t size;
+    if (f == v && std::fpclassify(f) == FP_NORMAL) {
+      Bytes({0xD9, 0x05});  // fld dword [rip + disp32]
+      std::memcpy(bytes, &f, size = 4);
+    } else if (d == v && std::fpclassify(d) == FP_NORMAL) {
+      Bytes({0xDD, 0x05});  // fld qword [rip + disp32]
+      std::memcpy(bytes, &d, size = 8);
+    } else {
+      Bytes({0xDB, 0x2D});  // fld tbyte [rip + disp32]
+      std::memcpy(bytes, &v, size = 10);
+    }
+    while (Pool.size() % 16 != 0) Pool.push_back(0);
+    Fixups.push_back({Code.size(), Pool.size()});
+    Imm32(0);
+    Pool.insert(Pool.end(), bytes, bytes + size);
+  }
+  // Appends the constants and points the loads at them.
+  void Finish() {
+    while (Code.size() % 16 != 0) Code.push_back(0xCC);
+    const std::size_t pool = Code.size();
+    Code.insert(Code.end(), Pool.begin(), Pool.end());
+    for (const auto &[at, offset] : Fixups) {
+      const auto disp = static_cast<std::uint32_t>(static_cast<std::int64_t>(pool + offset) - static_cast<std::int64_t>(at + 4));
+      for (int i = 0; i < 4; ++i) Code[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(disp >> (8 * i));
+    }
+  }
+
+ private:
+  std::vector<std::uint8_t> Pool;
+  std::vector<std::pair<std::size_t, std::size_t>> Fixups;
 };
 
 // What an instruction reads: operand 0 for ++, -- and the end, else 1 and 2
@@ -238,18 +277,25 @@ class TRegisters {
     Stack.pop_back();
   }
   // Drops values nobody needs from the top, and makes room for an instruction.
+  // How many instructions until a place is read next (large: never).
+  std::function<std::size_t(const TPlace &)> NextRead;
+
   void Tidy(std::size_t limit) {
     while (!Stack.empty() && Stack.back().Place.Area < 0) Remove(0);
     while (Stack.size() > limit) {
-      // The cheapest to lose: an unneeded value, then a variable's copy, then
-      // the deepest temporary (stored).
-      int pick = -1;
-      for (int want : {-1, 1, 0}) {
-        for (std::size_t i = 0; i < Stack.size() && pick < 0; ++i)
-          if (Stack[i].Place.Area == want) pick = Depth(i);
-        if (pick >= 0) break;
+      // The one needed last goes (unneeded values first); on a tie a
+      // variable's copy, which needs no store.
+      std::size_t best = 0, bestDistance = 0;
+      bool bestIsTemporary = true;
+      for (std::size_t i = 0; i < Stack.size(); ++i) {
+        const TPlace &place = Stack[i].Place;
+        const std::size_t distance = place.Area < 0 ? SIZE_MAX : NextRead(place);
+        const bool temporary = place.Area == 0;
+        if (i == 0 || distance > bestDistance || (distance == bestDistance && bestIsTemporary && !temporary)) {
+          best = i, bestDistance = distance, bestIsTemporary = temporary;
+        }
       }
-      Remove(pick);
+      Remove(Depth(best));
     }
   }
   // Empties the stack; temporaries still needed go to memory.
@@ -260,9 +306,10 @@ class TRegisters {
 
 // Loads an operand from memory onto the stack; 0 and 1 need no memory.
 void LoadOperand(TEmitter &out, const TArithmeticUnit::TOperand &o, const long double *p) {
-  if (o.Mode == 0 && o.Value == 0 && !std::signbit(o.Value)) out.Zero();
-  else if (o.Mode == 0 && o.Value == 1) out.One();
-  else out.Load(p);
+  if (o.Mode != 0) out.Load(p);
+  else if (o.Value == 0 && !std::signbit(o.Value)) out.Zero();
+  else if (o.Value == 1) out.One();
+  else out.LoadConstant(o.Value);
 }
 
 }  // namespace
@@ -316,7 +363,24 @@ bool TArithmeticUnit::CompileNative(TExpression &e) {
     long double *const *p = e.Steps[i].P;
     const auto ip = static_cast<std::int32_t>(i);
     const TPlace dest = PlaceOf(ins.Operands[0]);
-    regs.Tidy(4);
+    // Room for what this instruction pushes: up to two for its first operand
+    // (a variable's copy stays), one for the second, one for a zero test.
+    std::size_t pushes = 2;
+    if (opcode == icIncrement || opcode == icDecrement) pushes = 3;
+    if (opcode == icAdd || opcode == icSubtract || opcode == icMultiply) pushes = 3;
+    if (opcode == icDivide) pushes = 4;
+    regs.NextRead = [&, i](const TPlace &place) -> std::size_t {
+      for (std::size_t j = i; j < n && j < i + 512; ++j) {
+        const TInstruction &next = e.Code[j];
+        const int first = FirstRead(next.Opcode), last = first + ReadCount(next.Opcode);
+        for (int k = first; k < last; ++k)
+          if (PlaceOf(next.Operands[k]) == place) return j - i;
+        if (Writes(next.Opcode) && PlaceOf(next.Operands[0]) == place) break;
+        if (place.Area == 1 && Calls(next.Opcode)) break;
+      }
+      return SIZE_MAX / 2;
+    };
+    regs.Tidy(8 - pushes);
 
     // Puts operand k on top as a value of its own: a copy of its register,
     // the register itself when this is a temporary's last use (`mayTake`),
@@ -481,6 +545,7 @@ bool TArithmeticUnit::CompileNative(TExpression &e) {
           regs.Stack.erase(regs.Stack.end() - 2);
         }
         out.Return();
+        out.Finish();
         e.Native = TNativeCode::Install(out.Code.data(), out.Code.size());
         return e.Native != nullptr;
       }
