@@ -3,6 +3,7 @@
 // as painting does; the "time/pixel" counter is the figure to compare.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -83,6 +84,41 @@ void BM_Interpreter(benchmark::State &state) {
   PerPixel(state);
 }
 
+// The engine as the paint loop drives it: the slots of 64 pixels at a time
+// with one fault test (BeginBatch / RunSlotsUnchecked / EndBatch).
+void BM_PixelLoop(benchmark::State &state) {
+  const TFormulaSet &set = Sets[state.range(0)];
+  velmora::TArithmeticUnit engine;
+  const int n = static_cast<int>(set.Lines.size());
+  for (int k = 0; k < n; ++k) {
+    if (!engine.SetExpression(k, set.Lines[static_cast<std::size_t>(k)])) {
+      state.SkipWithError(engine.ErrorMessage.c_str());
+      return;
+    }
+  }
+  long double *x = engine.GetVariablePointer("x", true);
+  long double *y = engine.GetVariablePointer("y", true);
+  engine.MathErrorMode = true;
+  for (auto _ : state) {
+    for (int i = 0; i < Size; ++i) {
+      for (int j = 0; j < Size; j += 64) {
+        engine.BeginBatch(n);
+        for (int k = j; k < std::min(j + 64, Size); ++k) {
+          *x = i;
+          *y = k;
+          engine.RunSlotsUnchecked(n);
+        }
+        if (!engine.EndBatch()) {
+          state.SkipWithError("a fault");
+          return;
+        }
+      }
+    }
+  }
+  state.SetLabel(set.Name);
+  PerPixel(state);
+}
+
 void BM_Native(benchmark::State &state) {
   const int set = static_cast<int>(state.range(0));
   TNative v{};
@@ -127,5 +163,6 @@ void BM_Paint(benchmark::State &state) {
 
 BENCHMARK(BM_Paint)->ArgsProduct({{0, 1, 2, 3}, {1, 0}})->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Interpreter)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PixelLoop)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Native)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

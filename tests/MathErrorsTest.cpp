@@ -177,3 +177,41 @@ TEST(MathErrorManager, FreshManagerAndReportTexts) {
   EXPECT_EQ(lines, (L{"(4)undefined error: abs(2)", "(4)total loss of significance: mod(2, -0.5)",
                       "(4)overflow: undefined function", "(4)zero division"}));
 }
+
+// pow skips its overflow test when the exponents are small; near the limits
+// and across the whole exponent range it must decide exactly as the rule
+// (y * ln|x| >= 11356.5 overflows, <= -11355 underflows) does.
+TEST(MathFaults, PowDecidesRangeFaultsByTheRule) {
+  using namespace velmora::checked;
+  TMathErrorManager &m = velmora::MathErrorManager();
+  m.Clear();
+  m.Collecting = true;
+  int checked = 0, faults = 0;
+  for (int k = -16380; k <= 16383; k += 37) {
+    for (long double mantissa : {1.0L, 1.5L, 1.9999L}) {
+      const long double x = ldexpl(mantissa, k);
+      const long double edge = 16000.0L / (std::abs(k) + 1);
+      for (long double y : {edge * 0.999L, edge, edge * 1.001L, 11356.0L / k, 11356.5L / (k * 0.6931471805599453L),
+                            0.5L, 3.0L, 1e-30L}) {
+        for (long double sign : {1.0L, -1.0L}) {
+          const long double exponent = y * sign;
+          if (!std::isfinite(exponent)) continue;
+          const long double t = exponent * logl(fabsl(x));
+          const int before = m.Count;
+          const long double r = Pow(x, exponent);
+          const bool fault = m.Count != before;
+          const bool expected = t >= 11356.5L || t <= -11355.0L;
+          ASSERT_EQ(fault, expected) << "pow(" << static_cast<double>(mantissa) << " * 2^" << k << ", "
+                                     << static_cast<double>(exponent) << ")";
+          if (!fault) EXPECT_EQ(r, powl(x, exponent));
+          ++checked;
+          faults += fault;
+        }
+      }
+    }
+  }
+  m.Collecting = false;
+  m.Clear();
+  EXPECT_GT(faults, 1000);
+  EXPECT_GT(checked, 20000);
+}

@@ -3,6 +3,7 @@
 #include <cfenv>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "engine/MathErrorManager.h"
@@ -57,6 +58,15 @@ const std::uint32_t OverflowKey = [] { bool n; return MagnitudeKey(11356.5L, n);
 const std::uint32_t UnderflowKey = [] { bool n; return MagnitudeKey(11355.0L, n); }();
 
 bool IsInfOrNaN(long double x) { return !std::isfinite(x); }
+
+// The 15-bit exponent field of an 80-bit value (0 for zeros and subnormals).
+int BinaryExponentField(long double x) {
+  unsigned char bytes[sizeof(long double)];
+  std::memcpy(bytes, &x, sizeof bytes);
+  std::uint16_t signExponent;
+  std::memcpy(&signExponent, bytes + 8, 2);
+  return signExponent & 0x7FFF;
+}
 
 }  // namespace
 
@@ -146,6 +156,15 @@ long double Ceil(long double x) { return ceill(x); }
 long double Floor(long double x) { return floorl(x); }
 
 long double Pow(long double x, long double y) {
+  // The common case first. For x = m * 2^e (1 <= m < 2, not subnormal),
+  // |y * ln|x|| <= |y| * (|e| + 1) * ln 2; below 16000 * 0.7 it is far from
+  // both limits and none of the tests below can apply to a positive x.
+  const int exponentField = BinaryExponentField(x);
+  if (exponentField != 0 && exponentField != 0x7FFF && std::isgreater(x, 0.0L)) {
+    const long double magnitude = std::fabs(y);
+    if (std::isless(magnitude, 16000.0L) && magnitude * (std::abs(exponentField - 16383) + 1) < 16000.0L)
+      return powl(x, y);
+  }
   auto library = [x, y] { return powl(x, y); };
   if (IsInfOrNaN(x)) {
     if (!std::isless(y, 0.0L)) return Fault(Overflow, "powl", x, y, library);
