@@ -78,7 +78,7 @@ TEST(CliRender, CtrlCStopsThePaintAndWritesNothing) {
   TTempDir dir;
   // Long enough (tens of seconds) that the interrupt always comes while painting.
   WriteDoc(dir, "long.vokt", {}, {"r = 128 + 127*sin(x/10 + y/13)*cos(y/17)", "g = pow(x + y + 1, 0.3)"}, 6000, 6000);
-  const std::string command = "cd '" + dir.Path + "' && timeout --preserve-status -s INT 3 '" +
+  const std::string command = "cd '" + dir.Path + "' && timeout --preserve-status -s INT 4 '" +
                               std::string(VELMORA_CLI) + "' render long.vokt -o out.png > out.txt 2> err.txt";
   const int status = std::system(command.c_str());
   ASSERT_TRUE(WIFEXITED(status));

@@ -131,6 +131,9 @@ int RunRender(const std::vector<std::string> &args, std::FILE *out, std::FILE *e
     std::fprintf(err, "velmora-cli render: %s\n%s", problem.c_str(), RenderUsage);
     return 2;
   }
+  // From here on Ctrl+C ends the work cleanly: a paint stops at its next
+  // pixels, and loading a big document or picture is followed by no paint.
+  TInterruptScope interrupts;
 
   TMessageRecorder boxes;
   boxes.OnShow = [err](const TMessageRecorder::TEntry &e) {
@@ -171,7 +174,6 @@ int RunRender(const std::vector<std::string> &args, std::FILE *out, std::FILE *e
 
   TArithmeticUnit engine;
   TProgressBar bar(err);
-  TInterruptScope interrupts;
   TPaintControl control;
   control.Cancel = &Interrupted;
   control.Progress = [&bar](int done, int total) { bar.Update(done, total); };
