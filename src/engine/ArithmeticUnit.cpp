@@ -530,7 +530,9 @@ struct TArithmeticUnit::TRunGuard {
   void Undo(const std::vector<std::int32_t> &written, const std::vector<long double> &saved) {
     for (std::size_t i = 0; i < written.size(); ++i)
       Unit.Variables[static_cast<std::size_t>(written[i])].Value = saved[i];
-    RandomGenerator().State = RandomState;
+    // Written only when changed: painting threads share the generator and
+    // never draw from it, so they must not write it either.
+    if (RandomGenerator().State != RandomState) RandomGenerator().State = RandomState;
     Manager.Count = RecordCount;
     feclearexcept(FaultFlags);
     Unit.ErrorMessage.clear();
