@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "engine/ArithmeticUnit.h"
+#include "document/DocumentManager.h"
 #include "paint/CarpetPainter.h"
+#include "text/LineList.h"
 
 namespace {
 
@@ -160,6 +162,42 @@ void BM_Paint(benchmark::State &state) {
 }
 
 }  // namespace
+
+// Every shipped template painted at 600 x 600 on one thread and on all; the
+// label says how many the carpet got (one when its pixels depend on each other).
+void BM_Template(benchmark::State &state, const std::string &name, int threadsWanted) {
+  velmora::TStringList lines;
+  std::string error;
+  if (!velmora::text::LoadLineList(velmora::ExecutableFolder() + "/Template/" + name + ".qtp", lines, error)) {
+    state.SkipWithError(error.c_str());
+    return;
+  }
+  velmora::TPaintControl control;
+  control.Threads = threadsWanted;
+  int threads = 0;
+  for (auto _ : state) {
+    velmora::TArithmeticUnit engine;
+    velmora::TPicture picture = velmora::TPicture::Filled(600, 600, velmora::White);
+    threads = velmora::PaintCarpet(engine, {}, lines, picture, control).Threads;
+  }
+  state.SetLabel(std::to_string(threads) + " thread(s)");
+  state.counters["time/pixel"] = benchmark::Counter(600.0 * 600, benchmark::Counter::kIsIterationInvariantRate |
+                                                                       benchmark::Counter::kInvert);
+}
+
+const int TemplatesRegistered = [] {
+  std::vector<std::string> names;
+  velmora::text::ListNames(velmora::ExecutableFolder() + "/Template", ".qtp", names);
+  for (const std::string &name : names) {
+    for (int threads : {1, 0}) {
+      benchmark::RegisterBenchmark(("BM_Template/" + name + (threads ? "/1" : "/all")).c_str(), BM_Template, name,
+                                   threads)
+          ->Unit(benchmark::kMillisecond)
+          ->UseRealTime();
+    }
+  }
+  return static_cast<int>(names.size());
+}();
 
 BENCHMARK(BM_Paint)->ArgsProduct({{0, 1, 2, 3}, {1, 0}})->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Interpreter)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);

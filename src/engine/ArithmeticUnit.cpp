@@ -632,7 +632,8 @@ void TArithmeticUnit::RunSlotsUnchecked(int count) {
   long double result;
   for (int k = 0; k < count && !BatchFailed; ++k) {
     TExpression &e = Expressions[static_cast<std::size_t>(k)];
-    if (!e.Code.empty() && !RunFast(e, result)) BatchFailed = true;
+    if (e.Native) e.Native->Entry()();  // the value is not wanted: no store
+    else if (!e.Code.empty() && !Run<false>(e, result)) BatchFailed = true;
   }
 }
 

@@ -431,6 +431,8 @@ bool TArithmeticUnit::CompileNative(TExpression &e) {
     };
     // A zero divisor (in st(depth)) is reported by the interpreter: note it and go on.
     auto checkDivisor = [&](int depth) {
+      const TOperand &divisor = ins.Operands[2];
+      if (divisor.Mode == 0 && divisor.Value != 0) return;  // a constant: never zero
       out.Zero();
       out.CompareWithPop(depth + 1);
       const std::size_t notEqual = out.Jump(0x75), unordered = out.Jump(0x7A);
