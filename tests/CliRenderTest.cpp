@@ -77,8 +77,10 @@ TEST(CliRender, ErrorsStopThePaintAndWriteNothing) {
 TEST(CliRender, CtrlCStopsThePaintAndWritesNothing) {
   TTempDir dir;
   // Long enough (tens of seconds) that the interrupt always comes while painting.
+  // --foreground: timeout signals the program once (by default it signals the
+  // process group as well, and a second Ctrl+C ends the program at once).
   WriteDoc(dir, "long.vokt", {}, {"r = 128 + 127*sin(x/10 + y/13)*cos(y/17)", "g = pow(x + y + 1, 0.3)"}, 6000, 6000);
-  const std::string command = "cd '" + dir.Path + "' && timeout --preserve-status -s INT 4 '" +
+  const std::string command = "cd '" + dir.Path + "' && timeout --foreground --preserve-status -s INT 4 '" +
                               std::string(VELMORA_CLI) + "' render long.vokt -o out.png > out.txt 2> err.txt";
   const int status = std::system(command.c_str());
   ASSERT_TRUE(WIFEXITED(status));

@@ -112,7 +112,9 @@ TEST(LineList, ReadingRefusesMissingHugeAndNonRegularFiles) {
   EXPECT_FALSE(ReadFileBytes(dir.File("none"), bytes, error));
   EXPECT_FALSE(error.empty());
   EXPECT_FALSE(ReadFileBytes(dir.Path, bytes, error));
-  EXPECT_FALSE(error.empty());
+  EXPECT_NE(error.find("フォルダです"), std::string::npos) << error;
+  EXPECT_FALSE(ReadFileBytes("/dev/null", bytes, error));
+  EXPECT_NE(error.find("通常のファイルではありません"), std::string::npos) << error << ": a reason, not 'Success'";
   Put(dir.File("big"), std::string(2000, 'x'));
   EXPECT_FALSE(ReadFileBytes(dir.File("big"), bytes, error, 1000));
   EXPECT_NE(error.find("大きすぎる"), std::string::npos) << error;

@@ -66,10 +66,13 @@ bool ReadFileBytes(const std::string &path, std::string &bytes, std::string &err
   }
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const bool statFailed = !S_ISREG(st.st_mode) && st.st_mode == 0;
     const int err = errno;
     ::close(fd);
     error = "ファイル" + Quoted(path) + "を読めません: " +
-            (S_ISDIR(st.st_mode) ? std::string("フォルダです") : SystemReason(err));
+            (statFailed             ? SystemReason(err)
+             : S_ISDIR(st.st_mode) ? std::string("フォルダです")
+                                   : std::string("通常のファイルではありません"));
     return false;
   }
   if (static_cast<std::size_t>(st.st_size) > maxBytes) {
