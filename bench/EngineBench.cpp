@@ -58,7 +58,9 @@ void PerPixel(benchmark::State &state) {
                          benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
-void BM_Interpreter(benchmark::State &state) {
+// One Calculate per slot and pixel, each testing the fault flags itself (as
+// the constants and velmora-cli calc run formulas).
+void BM_Calculate(benchmark::State &state) {
   const TFormulaSet &set = Sets[state.range(0)];
   velmora::TArithmeticUnit engine;
   const int n = static_cast<int>(set.Lines.size());
@@ -139,7 +141,7 @@ void BM_Native(benchmark::State &state) {
 }
 
 // The whole paint command: compile, the pixel loop with getr/getg/getb, the
-// clamp and the new picture. Its own share is the difference to BM_Interpreter.
+// clamp and the new picture. Its own share is the difference to BM_PixelLoop.
 // Second argument: threads (1 one, 0 one per processor; the "state" set
 // carries values from pixel to pixel and always runs on one).
 void BM_Paint(benchmark::State &state) {
@@ -200,7 +202,7 @@ const int TemplatesRegistered = [] {
 }();
 
 BENCHMARK(BM_Paint)->ArgsProduct({{0, 1, 2, 3}, {1, 0}})->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Interpreter)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Calculate)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PixelLoop)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Native)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();
