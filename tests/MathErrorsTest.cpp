@@ -1,6 +1,8 @@
 // The fault conditions of the checked math functions and the report lines.
 #include <gtest/gtest.h>
 
+#include "paint/CarpetPainter.h"
+
 #include <cfenv>
 #include <cfloat>
 #include <cmath>
@@ -155,6 +157,37 @@ TEST(MathErrorManager, RecordsGrowAndEmpty) {
   lines.clear();
   m.AppendReport(lines);
   EXPECT_TRUE(lines.empty()) << "a second report appends nothing";
+}
+
+TEST(MathErrorManager, RecordsStopAtTheLimitAndPaintingStillReportsTheCut) {
+  {
+    TMathErrorManager own;
+    velmora::TThreadMathErrors use(own);
+    own.Limit = 50;
+    for (int i = 0; i < 80; ++i) ASSERT_TRUE(own.Add(TMathErrorManager::KindDomain, 11));
+    EXPECT_EQ(own.Count, 50);
+    TMathErrorManager::TMathError more[3];
+    ASSERT_TRUE(own.AddRecords(more, 3));
+    EXPECT_EQ(own.Count, 50);
+    L lines;
+    own.AppendReport(lines);
+    EXPECT_EQ(lines.size(), 50u);
+  }
+  // A fault in every pixel of a 500 x 300 picture: 150,000 records, of which
+  // the report shows a thousand and says it was cut, on one thread or two.
+  for (int threads : {1, 2}) {
+    velmora::TArithmeticUnit engine;
+    velmora::TPicture picture = velmora::TPicture::Filled(500, 300, velmora::White);
+    velmora::TPaintControl control;
+    control.Threads = threads;
+    const velmora::TPaintResult r = velmora::PaintCarpet(engine, {}, {"r = sqrt(-1 - x - y * 1000)"}, picture, control);
+    ASSERT_TRUE(r.Painted);
+    ASSERT_EQ(r.ErrorLines.size(), 1003u);
+    EXPECT_EQ(r.ErrorLines[1], "(4)domain error: sqrt(-1)");
+    EXPECT_EQ(r.ErrorLines[1000], "(4)domain error: sqrt(-99004)") << "the thousandth: column 3, y = 99";
+    EXPECT_EQ(r.ErrorLines.back(), "エラーの数が多すぎるため，切り捨てられました．");
+    EXPECT_LE(velmora::MathErrorManager().Capacity, 200000) << "not every record was kept";
+  }
 }
 
 TEST(MathErrorManager, FreshManagerAndReportTexts) {

@@ -79,6 +79,7 @@ bool TMathErrorManager::Grow(std::int32_t factor) {
 }
 
 bool TMathErrorManager::Add(std::uint8_t kind, std::uint8_t function) {
+  if (Count >= Limit) return true;  // recorded as far as anyone will read
   if (Count >= Capacity && !Grow(2)) return false;
   TMathError &e = Errors[static_cast<std::size_t>(Count)];
   e.Kind = kind;
@@ -91,7 +92,7 @@ bool TMathErrorManager::Add(std::uint8_t kind, std::uint8_t function) {
 }
 
 bool TMathErrorManager::AddRecords(const TMathError *records, std::int32_t count) {
-  for (std::int32_t i = 0; i < count; ++i) {
+  for (std::int32_t i = 0; i < count && Count < Limit; ++i) {
     if (Count >= Capacity && !Grow(2)) return false;
     Errors[static_cast<std::size_t>(Count++)] = records[i];
   }

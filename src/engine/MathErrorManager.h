@@ -39,6 +39,9 @@ class TMathErrorManager {
   const long double TotalLossValue = 0;
   const long double ZeroDivisionValue;
   std::int32_t Count = 0;
+  // Records beyond this many are dropped: a report shows the first thousand,
+  // and a fault in every pixel of a big picture would otherwise take gigabytes.
+  std::int32_t Limit = 100000;
 
   bool Add(std::uint8_t kind, std::uint8_t function);
   bool Grow(std::int32_t factor);
