@@ -151,6 +151,16 @@ TEST(ParallelPaint, MathErrorReportsAreJoinedInColumnOrder) {
   EXPECT_EQ(o.Result.ErrorLines.back(), "エラーの数が多すぎるため，切り捨てられました．");
 }
 
+TEST(ParallelPaint, RecordsBeyondTheKeptNumberAreTheSameToo) {
+  // 15,000 faults, more than the records keep, and a failure at the very end:
+  // what stays for the next report must be the first ones in column order.
+  const TOutcome o = ExpectSameBothWays("records", {}, {"r = ln(-x - y * 1000 - 1)", "b = mod(1, x*1000 + y - 149099)"},
+                                        Pattern(150, 100), true);
+  EXPECT_FALSE(o.Result.Painted);
+  ASSERT_EQ(o.LeftRecords.size(), 10000u);
+  EXPECT_EQ(o.LeftRecords.back(), "(4)domain error: ln(-99100)") << "the 10,000th pixel: column 99, y = 99";
+}
+
 TEST(ParallelPaint, FailuresReportTheFirstFailingPixel) {
   struct TCase {
     const char *What;

@@ -41,7 +41,7 @@ class TMathErrorManager {
   std::int32_t Count = 0;
   // Records beyond this many are dropped: a report shows the first thousand,
   // and a fault in every pixel of a big picture would otherwise take gigabytes.
-  std::int32_t Limit = 100000;
+  std::int32_t Limit = 10000;
 
   bool Add(std::uint8_t kind, std::uint8_t function);
   bool Grow(std::int32_t factor);

@@ -196,8 +196,11 @@ TLoopEnd PaintInParallel(TPixelRunner &runner, int threads, const TPicture &sour
   std::atomic<int> firstFailedChunk{chunkCount};  // chunks after a failed one need not run
   TProgressCounter progress(control.Progress, width);
 
+  // No run of columns can add more records than the joined list has room for.
+  const std::int32_t room = std::max(0, MathErrorManager().Limit - MathErrorManager().Count);
   auto work = [&](TArithmeticUnit &engine) {
     TMathErrorManager records;
+    records.Limit = room;
     TThreadMathErrors useOwnRecords(records);
     TPixelRunner own(engine, runner.Slots);
     for (;;) {
