@@ -598,8 +598,13 @@ bool TArithmeticUnit::CalculateSlots(int count, int &failedSlot) {
   // Some slot raised a fault flag: undo the whole pixel and run the slots one
   // by one, each of which finds its own faulting instruction.
   guard.Undo(SlotsWritten, SlotsSnapshot);
+  // Slot by slot, each testing after every instruction: what a Calculate per
+  // slot would do once its own fast run had found the fault.
   for (int k = 0; k < count; ++k) {
-    if (!Calculate(k, result)) {
+    TExpression &e = Expressions[static_cast<std::size_t>(k)];
+    ErrorMessage.clear();
+    result = 0;
+    if (!e.Code.empty() && !Run<true>(e, result)) {
       failedSlot = k;
       return false;
     }

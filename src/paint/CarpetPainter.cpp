@@ -136,11 +136,17 @@ TLoopEnd PaintColumns(TPixelRunner &runner, const TPicture &source, TPicture &pa
                       const TStop &stop, TProgressCounter &progress, TFailure &failure, std::int64_t &done) {
   const int height = source.Height;
   std::uint32_t colours[BatchPixels];
+  int oneByOne = 0;  // runs of pixels still to do one at a time after a fault
   for (int px = first; px < end; ++px) {
     for (int py = 0; py < height; py += BatchPixels) {
       if (stop()) return TLoopEnd::Cancelled;
       const int count = std::min(BatchPixels, height - py);
-      if (!runner.RunBatch(source, px, py, count, colours)) {
+      // Faults come in patches; after one, a few runs go straight to the
+      // pixel-at-a-time lane instead of being tried in one go first.
+      bool batched = false;
+      if (oneByOne > 0) --oneByOne;
+      else if (!(batched = runner.RunBatch(source, px, py, count, colours))) oneByOne = 4;
+      if (!batched) {
         // Again one pixel at a time, which stops exactly where it must.
         for (int j = 0; j < count; ++j) {
           if (!runner.Run(source, px, py + j, colours[j], failure.Slot)) {
