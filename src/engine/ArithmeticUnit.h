@@ -127,7 +127,6 @@ class TArithmeticUnit {
   void PrepareSteps(TExpression &e);
   bool CompileNative(TExpression &e);
   bool NativeBailout = false;  // the machine code met something only the interpreter can report
-  static long double NativeDivideByZero(TArithmeticUnit *unit, std::int32_t ip, long double dividend, long double divisor);
   static long double NativeLog(TArithmeticUnit *unit, std::int32_t ip, long double baseValue, long double value);
   static long double NativeRandom(TArithmeticUnit *unit, std::int32_t ip, long double v, long double unused);
   static long double NativeRandomize(TArithmeticUnit *unit, std::int32_t ip, long double, long double);

@@ -40,19 +40,6 @@ TNativeCode::~TNativeCode() { munmap(Memory, Size); }
 // with a harmless value; the caller then undoes the run and lets the
 // interpreter run it again, which stops at the right instruction.
 
-long double TArithmeticUnit::NativeDivideByZero(TArithmeticUnit *unit, std::int32_t ip, long double dividend,
-                                                long double divisor) {
-  if (divisor != 0) return dividend / divisor;  // only zeros come here, but be sure
-  if (!unit->MathErrorMode) {
-    unit->NativeBailout = true;
-    return 0;
-  }
-  TMathErrorManager &m = MathErrorManager();
-  unit->InstructionIndex = ip;
-  m.Add(TMathErrorManager::KindZeroDivision, TMathErrorManager::FunctionZeroDivision);
-  return m.ZeroDivisionValue;
-}
-
 long double TArithmeticUnit::NativeLog(TArithmeticUnit *unit, std::int32_t ip, long double baseValue,
                                        long double value) {
   unit->InstructionIndex = ip;
