@@ -58,21 +58,29 @@ void PerPixel(benchmark::State &state) {
                          benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
+// The set in slots 0.., math error mode on, as a paint runs it.
+bool Compile(benchmark::State &state, const TFormulaSet &set, velmora::TArithmeticUnit &engine, long double *&x,
+             long double *&y) {
+  for (std::size_t k = 0; k < set.Lines.size(); ++k) {
+    if (!engine.SetExpression(static_cast<int>(k), set.Lines[k])) {
+      state.SkipWithError(engine.ErrorMessage.c_str());
+      return false;
+    }
+  }
+  x = engine.GetVariablePointer("x", true);
+  y = engine.GetVariablePointer("y", true);
+  engine.MathErrorMode = true;
+  return true;
+}
+
 // One Calculate per slot and pixel, each testing the fault flags itself (as
 // the constants and velmora-cli calc run formulas).
 void BM_Calculate(benchmark::State &state) {
   const TFormulaSet &set = Sets[state.range(0)];
   velmora::TArithmeticUnit engine;
   const int n = static_cast<int>(set.Lines.size());
-  for (int k = 0; k < n; ++k) {
-    if (!engine.SetExpression(k, set.Lines[static_cast<std::size_t>(k)])) {
-      state.SkipWithError(engine.ErrorMessage.c_str());
-      return;
-    }
-  }
-  long double *x = engine.GetVariablePointer("x", true);
-  long double *y = engine.GetVariablePointer("y", true);
-  engine.MathErrorMode = true;
+  long double *x, *y;
+  if (!Compile(state, set, engine, x, y)) return;
   long double result;
   for (auto _ : state) {
     for (int i = 0; i < Size; ++i) {
@@ -94,15 +102,8 @@ void BM_PixelLoop(benchmark::State &state) {
   const TFormulaSet &set = Sets[state.range(0)];
   velmora::TArithmeticUnit engine;
   const int n = static_cast<int>(set.Lines.size());
-  for (int k = 0; k < n; ++k) {
-    if (!engine.SetExpression(k, set.Lines[static_cast<std::size_t>(k)])) {
-      state.SkipWithError(engine.ErrorMessage.c_str());
-      return;
-    }
-  }
-  long double *x = engine.GetVariablePointer("x", true);
-  long double *y = engine.GetVariablePointer("y", true);
-  engine.MathErrorMode = true;
+  long double *x, *y;
+  if (!Compile(state, set, engine, x, y)) return;
   for (auto _ : state) {
     for (int i = 0; i < Size; ++i) {
       for (int j = 0; j < Size; j += 64) {

@@ -14,6 +14,7 @@
 
 #include "engine/AddressingManager.h"
 #include "engine/CheckedMath.h"
+#include "engine/InstructionShape.h"
 #include "engine/MathErrorManager.h"
 #include "engine/Random.h"
 
@@ -44,8 +45,6 @@ inline bool FaultFlagsRaised() {
   return fetestexcept(FaultFlags) != 0;
 #endif
 }
-
-bool WritesOperand0(std::uint8_t opcode) { return opcode != icEnd && opcode != icRandomize; }
 
 bool StartsWith(const std::string &s, const std::string &prefix) {
   return s.size() >= prefix.size() && s.compare(0, prefix.size(), prefix) == 0;
@@ -389,8 +388,7 @@ void TArithmeticUnit::PrepareSteps(TExpression &e) {
       else if (o.Area == 0) step.P[k] = &Work[static_cast<std::size_t>(o.Index)];
       else step.P[k] = &Variables[static_cast<std::size_t>(o.Index)].Value;
     }
-    // Increment, decrement and the end read operand 0; the others read 1 and 2.
-    const bool readsOperand0 = ins.Opcode == icIncrement || ins.Opcode == icDecrement || ins.Opcode == icEnd;
+    const bool readsOperand0 = ReadsOperand0(ins.Opcode);
     int variant = 0;
     if (previous) {
       if (readsOperand0 ? step.P[0] == previous : step.P[1] == previous) variant |= 1;
@@ -414,7 +412,7 @@ void TArithmeticUnit::PrepareSteps(TExpression &e) {
       next = 0;
     }
     // This instruction's own reads come before its write.
-    const bool readsOperand0 = ins.Opcode == icIncrement || ins.Opcode == icDecrement || ins.Opcode == icEnd;
+    const bool readsOperand0 = ReadsOperand0(ins.Opcode);
     int reads[2] = {-1, -1};
     if (readsOperand0) {
       if (!(variant & 1)) reads[0] = 0;
@@ -480,10 +478,8 @@ bool TArithmeticUnit::SlotsIndependent(int count, const std::vector<std::int32_t
   }
   for (int k = 0; k < count; ++k) {
     for (const TInstruction &ins : Expressions[static_cast<std::size_t>(k)].Code) {
-      // An instruction reads its operands before it writes. Operands an
-      // instruction does not have are immediates, which never count.
-      const bool readsOperand0 = ins.Opcode == icIncrement || ins.Opcode == icDecrement || ins.Opcode == icEnd;
-      for (int i = readsOperand0 ? 0 : 1; i <= (readsOperand0 ? 0 : 2); ++i) {
+      // An instruction reads its operands before it writes.
+      for (int i = FirstRead(ins.Opcode); i < FirstRead(ins.Opcode) + ReadCount(ins.Opcode); ++i) {
         const TOperand &o = ins.Operands[i];
         if (isVariable(o) && writtenBySlots[static_cast<std::size_t>(o.Index)] && !written[static_cast<std::size_t>(o.Index)])
           return false;

@@ -12,6 +12,7 @@
 
 #include "engine/ArithmeticUnit.h"
 #include "engine/CheckedMath.h"
+#include "engine/InstructionShape.h"
 #include "engine/MathErrorManager.h"
 #include "engine/Random.h"
 
@@ -184,20 +185,6 @@ class TEmitter {
   std::vector<std::pair<std::size_t, std::size_t>> Fixups;
 };
 
-// What an instruction reads: operand 0 for ++, -- and the end, else 1 and 2
-// (as many as it has).
-int ReadCount(int opcode) {
-  switch (opcode) {
-    case icIncrement: case icDecrement: case icEnd: case icAssign: case icNegate: case icRandom:
-    case icAsin: case icAcos: case icAtan: case icAbs: case icCos: case icCosh: case icExp: case icLn:
-    case icLog10: case icSin: case icSinh: case icSqrt: case icTan: case icTanh: case icCeil: case icFloor:
-      return 1;
-    case icRandomize: return 0;
-    default: return 2;
-  }
-}
-int FirstRead(int opcode) { return opcode == icIncrement || opcode == icDecrement || opcode == icEnd ? 0 : 1; }
-bool Writes(int opcode) { return opcode != icEnd && opcode != icRandomize; }
 bool Calls(int opcode) {
   switch (opcode) {
     case icIncrement: case icDecrement: case icEnd: case icAssign: case icNegate: case icAdd: case icSubtract:
@@ -324,7 +311,7 @@ bool TArithmeticUnit::CompileNative(TExpression &e) {
       const TInstruction &ins = e.Code[i];
       const int opcode = ins.Opcode;
       if (Calls(opcode)) variableRead.clear();
-      if (Writes(opcode)) {
+      if (WritesOperand0(opcode)) {
         if (char *later = readLater(PlaceOf(ins.Operands[0]))) {
           writtenValueUsed[i] = *later != 0;
           *later = 0;
@@ -362,7 +349,7 @@ bool TArithmeticUnit::CompileNative(TExpression &e) {
         const int first = FirstRead(next.Opcode), last = first + ReadCount(next.Opcode);
         for (int k = first; k < last; ++k)
           if (PlaceOf(next.Operands[k]) == place) return j - i;
-        if (Writes(next.Opcode) && PlaceOf(next.Operands[0]) == place) break;
+        if (WritesOperand0(next.Opcode) && PlaceOf(next.Operands[0]) == place) break;
         if (place.Area == 1 && Calls(next.Opcode)) break;
       }
       return SIZE_MAX / 2;
