@@ -71,7 +71,7 @@ TEST(LineList, FailedWritesKeepTheOldFile) {
   EXPECT_FALSE(error.empty());
   // A folder that does not exist.
   EXPECT_FALSE(SaveLineList(dir.File("missing/x.txt"), {"x"}, error));
-  EXPECT_FALSE(error.empty());
+  EXPECT_NE(error.find("ファイルまたはフォルダがありません"), std::string::npos) << error;
 
   // The disk fills up part-way: a child process with a small file size limit.
   const std::string path = dir.File("doc.txt");
@@ -110,7 +110,7 @@ TEST(LineList, ReadingRefusesMissingHugeAndNonRegularFiles) {
   TempDir dir;
   std::string bytes, error;
   EXPECT_FALSE(ReadFileBytes(dir.File("none"), bytes, error));
-  EXPECT_FALSE(error.empty());
+  EXPECT_NE(error.find("ファイルまたはフォルダがありません"), std::string::npos) << error << ": the system's reason in Japanese";
   EXPECT_FALSE(ReadFileBytes(dir.Path, bytes, error));
   EXPECT_NE(error.find("フォルダです"), std::string::npos) << error;
   EXPECT_FALSE(ReadFileBytes("/dev/null", bytes, error));

@@ -72,9 +72,18 @@ void TDocumentManager::Open() {
     ShowMessage(chosen + "は存在しません．", ManagerCaption, Warning);
     return;
   }
+  // A file that cannot be read at all throws out of OpenAction; the document on
+  // screen is then still the old one, and a save must not go to the unread file.
+  const std::string oldFileName = FileName, oldInitialDir = InitialDir;
   FileName = chosen;
   InitialDir = FolderOf(chosen);
-  Modified = !OpenAction(FileName);
+  try {
+    Modified = !OpenAction(FileName);
+  } catch (...) {
+    FileName = oldFileName;
+    InitialDir = oldInitialDir;
+    throw;
+  }
 }
 
 void TDocumentManager::Save() {

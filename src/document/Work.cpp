@@ -14,9 +14,17 @@ TStringList WithoutWrittenBlankLine(TStringList lines) {
 }  // namespace
 
 bool TakeWork(TVOKT &document, TWork &work) {
-  bool ok = true;
+  TakeFormulas(document, work);
+  return TakeChecks(document, work);
+}
+
+void TakeFormulas(const TVOKT &document, TWork &work) {
   work.Constants = WithoutWrittenBlankLine(document.HeaderLines);
   work.Carpet = WithoutWrittenBlankLine(document.LoopLines);
+}
+
+bool TakeChecks(TVOKT &document, TWork &work) {
+  bool ok = true;
   std::string app;
   if (!document.GetStrVariable("AppName", app) || app != AppName) {
     if (document.MessageBoxes)

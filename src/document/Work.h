@@ -17,6 +17,10 @@ struct TWork {
 // gives false when the document was not a complete one of ours; the work is
 // filled all the same, with 400 for a missing size.
 bool TakeWork(TVOKT &document, TWork &work);
+// The same in two steps, for a caller that shows the formulas before the
+// warnings: the formula blocks, then the name and size checks.
+void TakeFormulas(const TVOKT &document, TWork &work);
+bool TakeChecks(TVOKT &document, TWork &work);
 
 // Puts the work into the document for writing (the document is cleared first).
 bool PutWork(TVOKT &document, const TWork &work);

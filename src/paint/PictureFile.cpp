@@ -102,6 +102,16 @@ QImage ToQImage(const TPicture &picture) {
   return image;
 }
 
+// The readers' own reasons are English; say them in the program's words.
+std::string ReaderReason(QImageReader::ImageReaderError error) {
+  switch (error) {
+    case QImageReader::UnsupportedFormatError: return "この形式の画像には対応していません．";
+    case QImageReader::InvalidDataError: return "画像データが壊れています．";
+    case QImageReader::DeviceError: return "ファイルを読めません．";
+    default: return "画像データを解釈できません．";
+  }
+}
+
 bool DecodeWithQt(const std::string &bytes, TPicture &picture, std::string &error) {
   QByteArray data = QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size()));
   QBuffer buffer(&data);
@@ -113,7 +123,7 @@ bool DecodeWithQt(const std::string &bytes, TPicture &picture, std::string &erro
   if (size.isValid() && !CheckPictureSize(size.width(), size.height(), error)) return false;
   QImage image;
   if (!reader.read(&image) || image.isNull()) {
-    error = "画像ファイルを読み込めません: " + reader.errorString().toStdString();
+    error = "画像ファイルを読み込めません: " + ReaderReason(reader.error());
     return false;
   }
   if (!CheckPictureSize(image.width(), image.height(), error)) return false;
@@ -191,7 +201,7 @@ bool EncodePng(const TPicture &picture, std::string &bytes, std::string &error) 
   buffer.open(QIODevice::WriteOnly);
   QImageWriter writer(&buffer, "png");
   if (!writer.write(ToQImage(picture))) {
-    error = "PNG を書き出せません: " + writer.errorString().toStdString();
+    error = "PNG を書き出せません．";
     return false;
   }
   bytes.assign(data.constData(), static_cast<std::size_t>(data.size()));

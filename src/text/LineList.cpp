@@ -14,7 +14,30 @@ namespace velmora::text {
 
 namespace {
 
-std::string SystemReason(int err) { return std::strerror(err); }
+// The system's own texts are English here; the user reads the program's words.
+std::string SystemReason(int err) {
+  switch (err) {
+    case EACCES:
+    case EPERM: return "アクセスが許可されていません";
+    case ENOENT: return "ファイルまたはフォルダがありません";
+    case ENOTDIR: return "パスの途中にフォルダでないものがあります";
+    case EISDIR: return "フォルダです";
+    case ENAMETOOLONG: return "名前が長すぎます";
+    case ELOOP: return "シンボリックリンクが多すぎます";
+    case ENOSPC: return "ディスクの空きが足りません";
+    case EDQUOT: return "ディスクの使用量の上限を超えています";
+    case EFBIG: return "ファイルが大きすぎます";
+    case EROFS: return "読み取り専用のファイルシステムです";
+    case EIO: return "入出力エラーが起きました";
+    case EMFILE:
+    case ENFILE: return "開いているファイルが多すぎます";
+    case ENOMEM: return "メモリが足りません";
+    case EBUSY:
+    case ETXTBSY: return "ファイルが使用中です";
+    case EXDEV: return "別のファイルシステムには移せません";
+    default: return "システムエラー " + std::to_string(err) + " (" + std::strerror(err) + ")";
+  }
+}
 
 std::string Quoted(const std::string &path) { return "「" + path + "」"; }
 

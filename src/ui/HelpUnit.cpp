@@ -15,7 +15,7 @@ namespace velmora {
 THelpForm *HelpForm = nullptr;
 
 THelpForm::THelpForm(QWidget *mainWindow)
-    : QWidget(mainWindow, Qt::Window), TempListBox(new QListWidget), TitlePanel(new QLabel),
+    : QWidget(mainWindow, Qt::Window), TempListBox(new TNameList), TitlePanel(new QLabel),
       TempMemo(new QPlainTextEdit), Folder(ExecutableFolder() + "/Help"), MainWindow(mainWindow) {
   setObjectName("HelpForm");
   setWindowTitle(QStringLiteral("ヘルプ"));
@@ -23,7 +23,6 @@ THelpForm::THelpForm(QWidget *mainWindow)
   resize(733, 269);
   TempListBox->setObjectName("TempListBox");
   TempListBox->setFont(FixedFont(12));
-  TempListBox->installEventFilter(this);
   TitlePanel->setObjectName("TitlePanel");
   TitlePanel->setFixedHeight(24);
   TitlePanel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
@@ -47,18 +46,13 @@ THelpForm::THelpForm(QWidget *mainWindow)
   auto *layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(splitter);
-  connect(TempListBox, &QListWidget::currentRowChanged, this, [this] { ShowSelected(); });
+  TempListBox->OnChoose = [this] { ShowSelected(); };
 }
 
 void THelpForm::showEvent(QShowEvent *event) {
   windows::CentreOnce(this, MainWindow, Placed);
   RefreshList();
   QWidget::showEvent(event);
-}
-
-bool THelpForm::eventFilter(QObject *watched, QEvent *event) {
-  if (watched == TempListBox && event->type() == QEvent::KeyRelease) ShowSelected();
-  return QWidget::eventFilter(watched, event);
 }
 
 void THelpForm::RefreshList() {
@@ -68,7 +62,7 @@ void THelpForm::RefreshList() {
   std::vector<std::string> names;
   if (text::ListNames(Folder, ".txt", names)) {
     windows::FillList(TempListBox, names);
-    TempListBox->setCurrentRow(-1);
+    TempListBox->ChooseNone();
     TitlePanel->clear();
     TempMemo->clear();
   } else {
@@ -77,7 +71,7 @@ void THelpForm::RefreshList() {
 }
 
 void THelpForm::ShowSelected() {
-  const int row = TempListBox->currentRow();
+  const int row = TempListBox->SelectedRow();
   if (row < 0) return;
   const QString name = TempListBox->item(row)->text();
   if (windows::LoadInto(TempMemo, Folder + "/" + name.toStdString() + ".txt", Boxes)) TitlePanel->setText(name);

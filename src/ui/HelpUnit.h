@@ -1,12 +1,12 @@
 #pragma once
 // THelpForm: the help viewer. Topics are the .txt files of the Help folder.
 #include <QLabel>
-#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QWidget>
 #include <string>
 
 #include "document/MessageBoxes.h"
+#include "ui/NameList.h"
 
 namespace velmora {
 
@@ -14,7 +14,7 @@ class THelpForm : public QWidget {
   Q_OBJECT
  public:
   explicit THelpForm(QWidget *mainWindow);
-  QListWidget *TempListBox;
+  TNameList *TempListBox;
   QLabel *TitlePanel;
   QPlainTextEdit *TempMemo;
   std::string Folder;
@@ -25,7 +25,6 @@ class THelpForm : public QWidget {
 
  protected:
   void showEvent(QShowEvent *event) override;
-  bool eventFilter(QObject *watched, QEvent *event) override;
 
  private:
   QWidget *MainWindow;

@@ -11,6 +11,7 @@
 #include <QSplitter>
 #include <QVBoxLayout>
 #include <cmath>
+#include <new>
 #include <stdexcept>
 #include <sys/stat.h>
 
@@ -41,7 +42,16 @@ QFrame *Panel(QWidget *parent = nullptr) {
   return p;
 }
 
+// Showing a window that is already open brings it to the front as the active window.
+void ShowFront(QWidget *window) {
+  window->show();
+  window->raise();
+  window->activateWindow();
+}
+
 }  // namespace
+
+const char *const OutOfMemoryText = "メモリが足りません．";
 
 QString MainCaption(const std::string &fileName) { return Q("Velmora 2 ( " + fileName + " )"); }
 
@@ -58,10 +68,11 @@ TMainForm::TMainForm()
                                                   voktFilter, QStringLiteral("vokt"));
   OwnDialogs[2] = std::make_unique<TQtFileDialog>(
       this, TQtFileDialog::TMode::Save, QStringLiteral("画像を保存"),
-      QStringLiteral("ビットマップ (*.bmp);;JPEGイメージ (*.jpg *.jpeg)"), QStringLiteral("bmp"));
+      QStringLiteral("ビットマップ (*.bmp);;JPEGイメージ (*.jpg *.jpeg);;PNG イメージ (*.png)"), QStringLiteral("bmp"));
   OwnDialogs[3] = std::make_unique<TQtFileDialog>(
       this, TQtFileDialog::TMode::Open, QString(),
-      QStringLiteral("画像ファイル (*.bmp *.jpg *.jpeg);;ビットマップ (*.bmp);;JPEGイメージ (*.jpg *.jpeg);;その他のファイル (*)"));
+      QStringLiteral("画像ファイル (*.bmp *.jpg *.jpeg *.png);;ビットマップ (*.bmp);;JPEGイメージ (*.jpg *.jpeg);;"
+                     "PNG イメージ (*.png);;その他のファイル (*)"));
   OpenDialog = OwnDialogs[0].get();
   SaveDialog = OwnDialogs[1].get();
   SavePicDialog = OwnDialogs[2].get();
@@ -191,10 +202,10 @@ void TMainForm::BuildLayout() {
   setCentralWidget(main);
 
   SettingText = true;
-  ConstsMemo->setPlainText(QString::fromUtf8("//定数を入力します．\n") + QString::fromUtf8(ConstsLine2));
-  MCMemo->setPlainText(QString::fromUtf8("//絨毯を描く数式を入力します．\n") + QString::fromUtf8(ConstsLine2) +
-                       QString::fromUtf8("\n//r, g, b の各変数（それぞれ赤，緑，青を表す）を，座標(x, y)を使って計算します．\n"
-                                         "//r, g, b の範囲は0～255です．0未満なら0に，256以上なら255に修正されます．\n"));
+  SetMemoText(ConstsMemo, {"//定数を入力します．", ConstsLine2});
+  SetMemoText(MCMemo, {"//絨毯を描く数式を入力します．", ConstsLine2,
+                       "//r, g, b の各変数（それぞれ赤，緑，青を表す）を，座標(x, y)を使って計算します．",
+                       "//r, g, b の範囲は0～255です．0未満なら0に，256以上なら255に修正されます．", ""});
   SettingText = false;
   connect(ConstsMemo, &QPlainTextEdit::textChanged, this, [this] {
     if (!SettingText) DocMng.Modified = true;
@@ -253,6 +264,8 @@ void TMainForm::BuildMenu() {
 void TMainForm::Command(const std::function<void()> &command) {
   try {
     command();
+  } catch (const std::bad_alloc &) {
+    ShowError(OutOfMemoryText);
   } catch (const std::exception &e) {
     ShowError(e.what());
   }
@@ -302,15 +315,22 @@ void TMainForm::SaveAs1Click() { DocMng.SaveAs(); }
 void TMainForm::Exit1Click() { close(); }
 void TMainForm::ErrorForm1Click() { ErrorShowForm->ShowFront(); }
 void TMainForm::ColorToNum1Click() { ShowColorDialog(); }
-void TMainForm::Template1Click() { TempForm->show(); TempForm->raise(); }
+void TMainForm::Template1Click() { ShowFront(TempForm); }
 void TMainForm::TempMng1Click() {
   TempForm->hide();
   TempMngForm->exec();
 }
-void TMainForm::Help2Click() { HelpForm->show(); HelpForm->raise(); }
+void TMainForm::Help2Click() { ShowFront(HelpForm); }
 void TMainForm::A1Click() {
   AboutForm->move(geometry().center() - AboutForm->rect().center());
   AboutForm->exec();
+}
+
+void TMainForm::showEvent(QShowEvent *event) {
+  QMainWindow::showEvent(event);
+  // The first keystrokes after start-up go into the carpet formulas.
+  if (!Shown) MCMemo->setFocus();
+  Shown = true;
 }
 
 void TMainForm::closeEvent(QCloseEvent *event) {
@@ -346,6 +366,8 @@ void TMainForm::Paint1Click() {
     control.Progress = [this](int done, int) { PaintProgress = done; };
     try {
       PaintOutcome = PaintCarpet(Arithmetic, constants, carpet, PaintPicture, control);
+    } catch (const std::bad_alloc &) {
+      PaintFailure = OutOfMemoryText;
     } catch (const std::exception &e) {
       PaintFailure = e.what();
     }
@@ -440,13 +462,16 @@ void TMainForm::SetMemoLines(QPlainTextEdit *memo, const TStringList &lines) {
 }
 
 bool TMainForm::OpenDocument(const std::string &fileName) {
-  Document.Read(fileName);
-  if (!Document.ErrorMessage.empty()) ShowError(Document.ErrorMessage);
+  // A file that exists but cannot be read ends the command with its reason;
+  // the window keeps everything it showed.
+  if (!Document.Read(fileName) && !Document.ErrorMessage.empty()) throw std::runtime_error(Document.ErrorMessage);
   UpdateCaption(fileName);
   TWork work;
-  bool ok = TakeWork(Document, work);
+  TakeFormulas(Document, work);
   SetMemoLines(ConstsMemo, work.Constants);
   SetMemoLines(MCMemo, work.Carpet);
+  // The warnings come after the formulas are on screen, so they speak of what is shown.
+  bool ok = TakeChecks(Document, work);
   const long double w = floorl(work.Width), h = floorl(work.Height);
   std::string error;
   const bool fits = w >= 1 && w <= MaxPictureSide && h >= 1 && h <= MaxPictureSide;

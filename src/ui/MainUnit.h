@@ -101,11 +101,13 @@ class TMainForm : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent *event) override;
+  void showEvent(QShowEvent *event) override;
 
  private:
   std::unique_ptr<TMessageBoxes> OwnBoxes;
   std::unique_ptr<TFileDialog> OwnDialogs[4];
   bool SettingText = false;  // memo text set by the program, not typed
+  bool Shown = false;        // shown once already
 
   void BuildLayout();
   void BuildMenu();
@@ -127,6 +129,9 @@ class TMainForm : public QMainWindow {
 };
 
 extern TMainForm *MainForm;
+
+// What the standard error box says when memory ran out.
+extern const char *const OutOfMemoryText;
 
 // The caption of the main window for a document file name.
 QString MainCaption(const std::string &fileName);

@@ -18,7 +18,7 @@ namespace velmora {
 TTempMngForm *TempMngForm = nullptr;
 
 TTempMngForm::TTempMngForm(QWidget *mainWindow)
-    : QDialog(mainWindow), TempListBox(new QListWidget), TempMemo(new QPlainTextEdit), NameEdit(new QLineEdit),
+    : QDialog(mainWindow), TempListBox(new TNameList), TempMemo(new QPlainTextEdit), NameEdit(new QLineEdit),
       OKButton(new QPushButton(QStringLiteral("OK"))), NewButton(new QPushButton(QStringLiteral("新規(&N)"))),
       SaveButton(new QPushButton(QStringLiteral("保存(&S)"))), DelButton(new QPushButton(QStringLiteral("削除(&D)"))),
       Folder(ExecutableFolder() + "/Template"), MainWindow(mainWindow) {
@@ -28,7 +28,6 @@ TTempMngForm::TTempMngForm(QWidget *mainWindow)
   setFont(FixedFont(12));
   resize(439, 356);
   TempListBox->setObjectName("TempListBox");
-  TempListBox->installEventFilter(this);
   TempMemo->setObjectName("TempMemo");
   TempMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
   TempMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -63,7 +62,7 @@ TTempMngForm::TTempMngForm(QWidget *mainWindow)
   layout->addWidget(splitter, 1);
   layout->addLayout(buttons);
 
-  connect(TempListBox, &QListWidget::currentRowChanged, this, [this] { ShowSelected(); });
+  TempListBox->OnChoose = [this] { ShowSelected(); };
   connect(NameEdit, &QLineEdit::textChanged, this, [this] { NameEditChange(); });
   connect(OKButton, &QPushButton::clicked, this, [this] { done(1); });
   connect(NewButton, &QPushButton::clicked, this, [this] { NewButtonClick(); });
@@ -77,24 +76,20 @@ void TTempMngForm::showEvent(QShowEvent *event) {
   QDialog::showEvent(event);
 }
 
-bool TTempMngForm::eventFilter(QObject *watched, QEvent *event) {
-  if (watched == TempListBox && event->type() == QEvent::KeyRelease) ShowSelected();
-  return QDialog::eventFilter(watched, event);
-}
-
 void TTempMngForm::RefreshList() {
   const QSignalBlocker quiet(TempListBox);
-  TempListBox->setCurrentRow(-1);
+  TempListBox->ChooseNone();
   NameEdit->clear();  // disables the save button
   TempMemo->clear();
   TempListBox->clear();
   std::vector<std::string> names;
   if (text::ListNames(Folder, ".qtp", names)) windows::FillList(TempListBox, names);
   else text::EnsureFolder(Folder);
+  TempListBox->ChooseNone();
 }
 
 void TTempMngForm::ShowSelected() {
-  const int row = TempListBox->currentRow();
+  const int row = TempListBox->SelectedRow();
   if (row < 0) return;
   const QString name = TempListBox->item(row)->text();
   if (windows::LoadInto(TempMemo, Folder + "/" + name.toStdString() + ".qtp", Boxes)) NameEdit->setText(name);
@@ -124,7 +119,7 @@ void TTempMngForm::SaveButtonClick() {
 }
 
 void TTempMngForm::DelButtonClick() {
-  const int row = TempListBox->currentRow();
+  const int row = TempListBox->SelectedRow();
   if (row < 0) return;
   std::remove((Folder + "/" + TempListBox->item(row)->text().toStdString() + ".qtp").c_str());
   RefreshList();

@@ -2,12 +2,12 @@
 // TTempMngForm: the template manager. Create, edit, save and delete templates.
 #include <QDialog>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <string>
 
 #include "document/MessageBoxes.h"
+#include "ui/NameList.h"
 
 namespace velmora {
 
@@ -15,7 +15,7 @@ class TTempMngForm : public QDialog {
   Q_OBJECT
  public:
   explicit TTempMngForm(QWidget *mainWindow);
-  QListWidget *TempListBox;
+  TNameList *TempListBox;
   QPlainTextEdit *TempMemo;
   QLineEdit *NameEdit;
   QPushButton *OKButton, *NewButton, *SaveButton, *DelButton;
@@ -31,7 +31,6 @@ class TTempMngForm : public QDialog {
 
  protected:
   void showEvent(QShowEvent *event) override;
-  bool eventFilter(QObject *watched, QEvent *event) override;
 
  private:
   QWidget *MainWindow;

@@ -49,7 +49,7 @@ bool LoadInto(QPlainTextEdit *memo, const std::string &path, TMessageBoxes *boxe
 }  // namespace windows
 
 TTempForm::TTempForm(QWidget *mainWindow)
-    : QWidget(mainWindow, Qt::Window), TempListBox(new QListWidget), TempMemo(new QPlainTextEdit),
+    : QWidget(mainWindow, Qt::Window), TempListBox(new TNameList), TempMemo(new QPlainTextEdit),
       CopyButton(new QPushButton(QStringLiteral("コピー(&C)"))), Folder(ExecutableFolder() + "/Template"),
       MainWindow(mainWindow) {
   setObjectName("TempForm");
@@ -57,7 +57,6 @@ TTempForm::TTempForm(QWidget *mainWindow)
   setFont(FixedFont(12));
   resize(522, 319);
   TempListBox->setObjectName("TempListBox");
-  TempListBox->installEventFilter(this);
   TempMemo->setObjectName("TempMemo");
   TempMemo->setReadOnly(true);
   TempMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -88,7 +87,7 @@ TTempForm::TTempForm(QWidget *mainWindow)
   layout->addWidget(headerStrip);
   layout->addWidget(splitter);
 
-  connect(TempListBox, &QListWidget::currentRowChanged, this, [this] { ShowSelected(); });
+  TempListBox->OnChoose = [this] { ShowSelected(); };
   connect(CopyButton, &QPushButton::clicked, this, [this] { CopyButtonClick(); });
 }
 
@@ -98,20 +97,13 @@ void TTempForm::showEvent(QShowEvent *event) {
   QWidget::showEvent(event);
 }
 
-bool TTempForm::eventFilter(QObject *watched, QEvent *event) {
-  // Any key typed in the list shows the selected template (again), once the
-  // list has moved its selection.
-  if (watched == TempListBox && event->type() == QEvent::KeyRelease) ShowSelected();
-  return QWidget::eventFilter(watched, event);
-}
-
 void TTempForm::RefreshList() {
   const QSignalBlocker quiet(TempListBox);
   TempListBox->clear();
   std::vector<std::string> names;
   if (text::ListNames(Folder, ".qtp", names)) {
     windows::FillList(TempListBox, names);
-    TempListBox->setCurrentRow(-1);
+    TempListBox->ChooseNone();
     TempMemo->clear();
   } else {
     text::EnsureFolder(Folder);
@@ -119,7 +111,7 @@ void TTempForm::RefreshList() {
 }
 
 void TTempForm::ShowSelected() {
-  const int row = TempListBox->currentRow();
+  const int row = TempListBox->SelectedRow();
   if (row < 0) return;
   windows::LoadInto(TempMemo, Folder + "/" + TempListBox->item(row)->text().toStdString() + ".qtp", Boxes);
 }

@@ -1,13 +1,13 @@
 #pragma once
 // TTempForm: the template picker. Browse the templates read-only and copy one
 // to the clipboard, to paste it into a formula memo.
-#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QWidget>
 #include <string>
 
 #include "document/MessageBoxes.h"
+#include "ui/NameList.h"
 
 namespace velmora {
 
@@ -15,7 +15,7 @@ class TTempForm : public QWidget {
   Q_OBJECT
  public:
   explicit TTempForm(QWidget *mainWindow);
-  QListWidget *TempListBox;
+  TNameList *TempListBox;
   QPlainTextEdit *TempMemo;
   QPushButton *CopyButton;
   std::string Folder;              // the Template folder beside the executable
@@ -27,7 +27,6 @@ class TTempForm : public QWidget {
 
  protected:
   void showEvent(QShowEvent *event) override;
-  bool eventFilter(QObject *watched, QEvent *event) override;
 
  private:
   QWidget *MainWindow;

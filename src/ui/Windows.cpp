@@ -1,5 +1,11 @@
 #include "ui/Windows.h"
 
+#include <QCoreApplication>
+#include <QThread>
+#include <atomic>
+
+#include "engine/MathErrorManager.h"
+
 #include "ui/ErrorShowUnit.h"
 #include "ui/MainUnit.h"
 #include "ui/ResizeUnit.h"
@@ -10,6 +16,25 @@
 
 namespace velmora {
 
+namespace {
+
+TMathErrorManager::TAlert EarlierAlert = nullptr;
+std::atomic<bool> AlertShowing{false};
+
+// The math error records could not grow. Painting threads report it too, so
+// the box is shown on the windows' thread, one at a time.
+void ShowMathAlert(const std::string &text, const std::string &caption) {
+  if (AlertShowing.exchange(true)) return;
+  auto show = [text, caption] {
+    if (MainForm) MainForm->Boxes->ShowMessage(text, caption, TMessageBoxes::Ok | TMessageBoxes::Exclamation);
+    AlertShowing = false;
+  };
+  if (QThread::currentThread() == QCoreApplication::instance()->thread()) show();
+  else QMetaObject::invokeMethod(QCoreApplication::instance(), show, Qt::QueuedConnection);
+}
+
+}  // namespace
+
 void CreateWindows() {
   MainForm = new TMainForm;
   ResizeForm = new TResizeForm(MainForm);
@@ -19,9 +44,13 @@ void CreateWindows() {
   AboutForm = new TAboutForm(MainForm);
   HelpForm = new THelpForm(MainForm);
   TempForm->Boxes = TempMngForm->Boxes = HelpForm->Boxes = MainForm->Boxes;
+  EarlierAlert = TMathErrorManager::Alert;
+  TMathErrorManager::Alert = ShowMathAlert;
 }
 
 void DestroyWindows() {
+  if (EarlierAlert) TMathErrorManager::Alert = EarlierAlert;
+  EarlierAlert = nullptr;
   delete MainForm;  // the other windows are its children
   MainForm = nullptr;
   ResizeForm = nullptr;

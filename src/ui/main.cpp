@@ -1,8 +1,11 @@
 // Velmora 2: the desktop program.
 #include <QApplication>
 #include <QMessageBox>
+#include <cstdio>
 #include <exception>
+#include <new>
 
+#include "ui/Language.h"
 #include "ui/MainUnit.h"
 #include "ui/Windows.h"
 
@@ -16,6 +19,8 @@ class TApplication : public QApplication {
   bool notify(QObject *receiver, QEvent *event) override {
     try {
       return QApplication::notify(receiver, event);
+    } catch (const std::bad_alloc &) {
+      QMessageBox::critical(activeWindow(), QStringLiteral("Velmora 2"), QString::fromUtf8(velmora::OutOfMemoryText));
     } catch (const std::exception &e) {
       QMessageBox::critical(activeWindow(), QStringLiteral("Velmora 2"), QString::fromStdString(e.what()));
     }
@@ -28,6 +33,8 @@ class TApplication : public QApplication {
 int main(int argc, char **argv) {
   TApplication app(argc, argv);
   app.setApplicationName(QStringLiteral("Velmora 2"));
+  if (!velmora::UseJapanese())
+    std::fprintf(stderr, "velmora: Qt の日本語訳 (qtbase_ja.qm) が見つかりません．ダイアログは英語で表示されます．\n");
   try {
     velmora::CreateWindows();
     velmora::MainForm->show();

@@ -2,9 +2,12 @@
 #include <QApplication>
 #include <gtest/gtest.h>
 
+#include "ui/Language.h"
+
 int main(int argc, char **argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
+  velmora::UseJapanese();  // as the program does at start
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

@@ -1,4 +1,7 @@
 #include <QAction>
+#include <QColorDialog>
+#include <QFileDialog>
+#include <QLabel>
 #include <QApplication>
 #include <QKeySequence>
 #include <QSignalSpy>
@@ -8,10 +11,13 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <climits>
 #include <deque>
+#include <thread>
 
 #include "../TestSupport.h"
 #include "document/Work.h"
+#include "engine/MathErrorManager.h"
 #include "paint/PictureFile.h"
 #include "ui/ErrorShowUnit.h"
 #include "ui/MainUnit.h"
@@ -58,6 +64,8 @@ class MainFormTest : public ::testing::Test {
  protected:
   void SetUp() override {
     CreateWindows();
+    QtSavePic = MainForm->SavePicDialog;
+    QtOpenPic = MainForm->OpenPicDialog;
     MainForm->UseDialogs(&Boxes, &Open, &Save, &SavePic, &OpenPic);
     MainForm->show();
   }
@@ -104,6 +112,7 @@ class MainFormTest : public ::testing::Test {
 
   TScriptedBoxes Boxes;
   TScriptedDialog Open, Save, SavePic, OpenPic;
+  TFileDialog *QtSavePic = nullptr, *QtOpenPic = nullptr;  // the program's own
   TTempDir Dir;
 };
 
@@ -305,7 +314,7 @@ TEST_F(MainFormTest, SaveNewOpenKeepsTheWork) {
 
   Trigger(MainForm->New1);
   EXPECT_EQ(MainForm->windowTitle(), QStringLiteral("Velmora 2 ( NoFile )"));
-  EXPECT_TRUE(TMainForm::MemoLines(MainForm->ConstsMemo) == L{""});
+  EXPECT_TRUE(TMainForm::MemoLines(MainForm->ConstsMemo).empty());
   EXPECT_EQ(MainForm->Picture.Width, 400);
   EXPECT_FALSE(MainForm->DocMng.Modified) << "emptying the memos is not an edit";
 
@@ -399,6 +408,9 @@ TEST_F(MainFormTest, PictureFiles) {
   EXPECT_EQ(MainForm->Picture.Width, 640) << "a bad file changes nothing";
   ASSERT_EQ(Boxes.Entries.size(), 1u);
   EXPECT_EQ(Boxes.Entries[0].Caption, "Velmora 2");
+  const std::string &reason = Boxes.Entries[0].Text;
+  EXPECT_TRUE(std::none_of(reason.begin(), reason.end(), [](char c) { return std::isalpha(static_cast<unsigned char>(c)); }))
+      << reason << ": the reader's reason in the program's own words";
 }
 
 TEST_F(MainFormTest, MenuEntriesOpenTheirWindows) {
@@ -431,4 +443,134 @@ TEST_F(MainFormTest, MenuEntriesOpenTheirWindows) {
   Trigger(MainForm->ColorToNum1);
   EXPECT_EQ(colourBoxes, 1);
   EXPECT_FALSE(MainForm->DocMng.Modified);
+}
+
+TEST_F(MainFormTest, TheCarpetMemoHasTheFocusAtStart) {
+  EXPECT_EQ(MainForm->focusWidget(), MainForm->MCMemo);
+}
+
+// Memo text and the line list a document stores agree at the ends: an empty
+// memo is no lines, a final line end starts no line.
+TEST_F(MainFormTest, MemoLinesAreTheLinesOfTheText) {
+  const std::string path = Dir.File("ends.vokt");
+  MainForm->SetMemoLines(MainForm->ConstsMemo, {});
+  MainForm->MCMemo->setPlainText("r = 1\n");
+  EXPECT_TRUE(TMainForm::MemoLines(MainForm->ConstsMemo).empty());
+  EXPECT_EQ(TMainForm::MemoLines(MainForm->MCMemo), (L{"r = 1"}));
+  Save.Answers = {path};
+  Trigger(MainForm->SaveAs1);
+  const std::string saved = Slurp(path);
+  EXPECT_NE(saved.find("<header>\r\n\r\n</header>\r\n<loop>\r\nr = 1\r\n\r\n</loop>\r\n"), std::string::npos) << saved;
+  // Lines that end in empty lines come back as they were, and save byte for byte.
+  MainForm->SetMemoLines(MainForm->MCMemo, {"r = 1", "", ""});
+  Trigger(MainForm->Save1);
+  const std::string blanks = Slurp(path);
+  Open.Answers = {path};
+  Trigger(MainForm->Open1);
+  EXPECT_EQ(TMainForm::MemoLines(MainForm->MCMemo), (L{"r = 1", "", ""}));
+  EXPECT_TRUE(TMainForm::MemoLines(MainForm->ConstsMemo).empty());
+  Trigger(MainForm->Save1);
+  EXPECT_EQ(Slurp(path), blanks);
+  EXPECT_TRUE(Boxes.Entries.empty());
+}
+
+// A file that exists but cannot be read: one box, and the window as it was.
+TEST_F(MainFormTest, AnUnreadableDocumentChangesNothing) {
+  const std::string good = Dir.File("good.vokt");
+  Type(MainForm->MCMemo, "r = 5");
+  MainForm->ResizeImage(50, 40);
+  Save.Answers = {good};
+  Trigger(MainForm->SaveAs1);
+  Type(MainForm->MCMemo, "r = 6");  // unsaved, answered No below
+  const std::string folder = Dir.File("folder.vokt"), huge = Dir.File("huge.vokt");
+  mkdir(folder.c_str(), 0755);
+  velmora::test::Put(huge, "<VOKT 1.0>\r\n");
+  ASSERT_EQ(truncate(huge.c_str(), 100LL << 20), 0);  // beyond the size any document may have
+  for (const std::string &bad : {folder, huge}) {
+    Boxes.Entries.clear();
+    Boxes.Answers = {TMessageBoxes::IdNo};
+    Open.Answers = {bad};
+    Trigger(MainForm->Open1);
+    ASSERT_EQ(Boxes.Entries.size(), 2u) << bad;  // the question, then the reason
+    EXPECT_NE(Boxes.Entries[1].Text.find(bad), std::string::npos) << Boxes.Entries[1].Text;
+    EXPECT_EQ(TMainForm::MemoLines(MainForm->MCMemo), (L{"r = 6"}));
+    EXPECT_EQ(MainForm->windowTitle(), MainCaption(good));
+    EXPECT_EQ(MainForm->DocMng.FileName, good) << "a save must not go to the unread file";
+    EXPECT_TRUE(MainForm->DocMng.Modified);
+    EXPECT_EQ(MainForm->Picture.Width, 50);
+  }
+}
+
+// The warnings about a foreign document come when its formulas are on screen.
+TEST_F(MainFormTest, DocumentWarningsFollowTheFilledMemos) {
+  velmora::test::Put(Dir.File("other.vokt"),
+                     "<VOKT 1.0>\r\n<system_str>\r\nAppName = \"Other\"\r\n</system_str>\r\n<loop>\r\nr = 9\r\n</loop>\r\n");
+  std::vector<L> seen;
+  Boxes.OnShow = [&](const TMessageRecorder::TEntry &) { seen.push_back(TMainForm::MemoLines(MainForm->MCMemo)); };
+  Open.Answers = {Dir.File("other.vokt")};
+  Trigger(MainForm->Open1);
+  ASSERT_EQ(seen.size(), 3u);
+  for (const L &memo : seen) EXPECT_EQ(memo, (L{"r = 9"}));
+}
+
+TEST_F(MainFormTest, ShowingAnOpenWindowAgainMakesItActive) {
+  for (QAction *action : {MainForm->Template1, MainForm->Help2}) {
+    Trigger(action);
+    QWidget *window = action == MainForm->Template1 ? static_cast<QWidget *>(TempForm) : HelpForm;
+    QTRY_VERIFY(window->isActiveWindow());
+    MainForm->activateWindow();
+    QTRY_VERIFY(MainForm->isActiveWindow());
+    ASSERT_FALSE(window->isActiveWindow());
+    Trigger(action);
+    QTRY_VERIFY(window->isActiveWindow());
+  }
+}
+
+// The toolkit's dialogs speak Japanese; the picture dialogs offer PNG.
+TEST_F(MainFormTest, PictureDialogsAreJapaneseAndOfferPng) {
+  for (TFileDialog *dialog : {QtSavePic, QtOpenPic}) {
+    QStringList filters;
+    QString lookIn, fileName;
+    WhenModal([&] {
+      auto *shown = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+      if (!shown) return;
+      filters = shown->nameFilters();
+      if (auto *label = shown->findChild<QLabel *>("lookInLabel")) lookIn = label->text();
+      if (auto *label = shown->findChild<QLabel *>("fileNameLabel")) fileName = label->text();
+      shown->reject();
+    });
+    std::string chosen;
+    EXPECT_FALSE(dialog->Execute(chosen));
+    EXPECT_TRUE(filters.contains(QStringLiteral("PNG イメージ (*.png)"))) << filters.join("|").toStdString();
+    ASSERT_FALSE(filters.isEmpty());
+    if (dialog == QtOpenPic) {
+      EXPECT_TRUE(filters.first().contains(QStringLiteral("*.png")));
+    }
+    EXPECT_FALSE(lookIn.isEmpty());
+    EXPECT_NE(lookIn, QStringLiteral("Look in:"));
+    EXPECT_NE(fileName, QStringLiteral("File name:"));
+  }
+  // What the file and colour dialogs say besides their labels.
+  EXPECT_NE(QFileDialog::tr("%1 already exists.\nDo you want to replace it?"),
+            QStringLiteral("%1 already exists.\nDo you want to replace it?"));
+  EXPECT_NE(QColorDialog::tr("&Basic colors"), QStringLiteral("&Basic colors"));
+  EXPECT_NE(QColorDialog::tr("Select Color"), QStringLiteral("Select Color"));
+}
+
+// The math error records could not grow: a box, also when a painting thread
+// hit it.
+TEST_F(MainFormTest, MathErrorRecordsThatCannotGrowAreReported) {
+  auto failGrowth = [] {
+    TMathErrorManager records;
+    records.Capacity = INT32_MAX;  // no room to double: fails as an allocation would
+    return records.Grow(2);
+  };
+  EXPECT_FALSE(failGrowth());
+  ASSERT_EQ(Boxes.Entries.size(), 1u);
+  EXPECT_EQ(Boxes.Entries[0].Text, "Error/MathErrorManager");
+  EXPECT_EQ(Boxes.Entries[0].Caption, "Memory allocation has been failed.");
+  EXPECT_EQ(Boxes.Entries[0].Flags, TMessageBoxes::Ok | TMessageBoxes::Exclamation);
+  std::thread painting([&] { EXPECT_FALSE(failGrowth()); });
+  painting.join();
+  QTRY_COMPARE(Boxes.Entries.size(), 2u);
 }

@@ -72,14 +72,14 @@ TEST_F(TemplateHelpTest, PickerListsShowsAndCopies) {
   EXPECT_EQ(TempForm->TempListBox->currentRow(), -1);
   EXPECT_TRUE(TempForm->TempMemo->toPlainText().isEmpty());
   TempForm->TempListBox->setCurrentRow(2);
-  EXPECT_EQ(TempForm->TempMemo->toPlainText(), QStringLiteral("// 波\nr = 128 + 127*sin(x/9)"));
+  EXPECT_EQ(TempForm->TempMemo->toPlainText(), QStringLiteral("// 波\nr = 128 + 127*sin(x/9)\n"));
   // Any key typed in the list loads the selected template again.
   TempForm->TempMemo->setPlainText("changed");
   QTest::keyClick(TempForm->TempListBox, Qt::Key_Space);
-  EXPECT_EQ(TempForm->TempMemo->toPlainText(), QStringLiteral("// 波\nr = 128 + 127*sin(x/9)"));
+  EXPECT_EQ(TempForm->TempMemo->toPlainText(), QStringLiteral("// 波\nr = 128 + 127*sin(x/9)\n"));
   QApplication::clipboard()->clear();
   QTest::mouseClick(TempForm->CopyButton, Qt::LeftButton);
-  EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("// 波\nr = 128 + 127*sin(x/9)"));
+  EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("// 波\nr = 128 + 127*sin(x/9)\n"));
   EXPECT_FALSE(TempForm->TempMemo->textCursor().hasSelection());
   EXPECT_TRUE(TempForm->TempMemo->isReadOnly());
   EXPECT_EQ(TempForm->windowTitle(), QStringLiteral("テンプレート"));
@@ -92,7 +92,7 @@ TEST_F(TemplateHelpTest, ManagerCreatesReplacesAndDeletes) {
   EXPECT_FALSE(TempMngForm->SaveButton->isEnabled());
   TempMngForm->TempListBox->setCurrentRow(0);
   EXPECT_EQ(TempMngForm->NameEdit->text(), QStringLiteral("abc"));
-  EXPECT_EQ(TempMngForm->TempMemo->toPlainText(), QStringLiteral("r = x"));
+  EXPECT_EQ(TempMngForm->TempMemo->toPlainText(), QStringLiteral("r = x\n"));
   EXPECT_TRUE(TempMngForm->SaveButton->isEnabled());
 
   QTest::mouseClick(TempMngForm->NewButton, Qt::LeftButton);
@@ -152,7 +152,7 @@ TEST_F(TemplateHelpTest, HelpListsTopicsAndShowsThem) {
   EXPECT_EQ(Names(HelpForm->TempListBox), (QStringList{"使い方", "変数"}));
   HelpForm->TempListBox->setCurrentRow(0);
   EXPECT_EQ(HelpForm->TitlePanel->text(), QStringLiteral("使い方"));
-  EXPECT_EQ(HelpForm->TempMemo->toPlainText(), QStringLiteral("はじめに\n二行目"));
+  EXPECT_EQ(HelpForm->TempMemo->toPlainText(), QStringLiteral("はじめに\n二行目\n"));
   // Reopening clears the title and the text and lists the topics afresh.
   HelpForm->hide();
   Put(Dir.File("Help/関数.txt"), Cp932("sin\r\n"));
@@ -171,4 +171,61 @@ TEST_F(TemplateHelpTest, ShippedContentIsFoundBesideTheExecutable) {
   EXPECT_GE(TempForm->TempListBox->count(), 12);
   HelpForm->show();
   EXPECT_TRUE(Names(HelpForm->TempListBox).contains(QStringLiteral("関数一覧")));
+}
+
+// Giving a list the keyboard focus, as showing its window does, must not choose
+// an entry: the manager would show it and delete it on 削除 without a question.
+TEST_F(TemplateHelpTest, NoEntryIsChosenUntilTheUserPicksOne) {
+  MakeTemplates();
+  mkdir(Dir.File("Help").c_str(), 0755);
+  Put(Dir.File("Help/使い方.txt"), Cp932("はじめに\r\n"));
+  auto focusIn = [](QWidget *list, Qt::FocusReason reason) {
+    QFocusEvent in(QEvent::FocusIn, reason);
+    QApplication::sendEvent(list, &in);
+  };
+  for (int show = 0; show < 2; ++show) {
+    for (Qt::FocusReason reason : {Qt::ActiveWindowFocusReason, Qt::TabFocusReason, Qt::OtherFocusReason}) {
+      TempMngForm->show();
+      focusIn(TempMngForm->TempListBox, reason);
+      EXPECT_FALSE(TempMngForm->TempListBox->currentIndex().isValid());
+      EXPECT_TRUE(TempMngForm->TempListBox->selectedItems().isEmpty());
+      EXPECT_TRUE(TempMngForm->NameEdit->text().isEmpty());
+      EXPECT_TRUE(TempMngForm->TempMemo->toPlainText().isEmpty());
+      EXPECT_FALSE(TempMngForm->SaveButton->isEnabled());
+      QTest::mouseClick(TempMngForm->DelButton, Qt::LeftButton);
+      EXPECT_TRUE(Exists(Dir.File("Template/abc.qtp"))) << "nothing chosen, nothing deleted";
+      TempMngForm->hide();
+
+      TempForm->show();
+      focusIn(TempForm->TempListBox, reason);
+      EXPECT_FALSE(TempForm->TempListBox->currentIndex().isValid());
+      EXPECT_TRUE(TempForm->TempMemo->toPlainText().isEmpty());
+      TempForm->hide();
+
+      HelpForm->show();
+      focusIn(HelpForm->TempListBox, reason);
+      EXPECT_FALSE(HelpForm->TempListBox->currentIndex().isValid());
+      EXPECT_TRUE(HelpForm->TitlePanel->text().isEmpty());
+      EXPECT_TRUE(HelpForm->TempMemo->toPlainText().isEmpty());
+      HelpForm->hide();
+    }
+  }
+  // A key typed with nothing chosen chooses nothing; the arrow keys start at the first row.
+  TempMngForm->show();
+  focusIn(TempMngForm->TempListBox, Qt::TabFocusReason);
+  QTest::keyClick(TempMngForm->TempListBox, Qt::Key_Space);
+  EXPECT_TRUE(TempMngForm->NameEdit->text().isEmpty());
+  QTest::keyClick(TempMngForm->TempListBox, Qt::Key_Down);
+  EXPECT_EQ(TempMngForm->NameEdit->text(), QStringLiteral("abc"));
+  EXPECT_EQ(TempMngForm->TempMemo->toPlainText(), QStringLiteral("r = x\n"));
+  // A click on the row already chosen loads it again, once.
+  TempMngForm->TempMemo->setPlainText("edited");
+  const QRect abc = TempMngForm->TempListBox->visualItemRect(TempMngForm->TempListBox->item(0));
+  QTest::mouseClick(TempMngForm->TempListBox->viewport(), Qt::LeftButton, {}, abc.center());
+  EXPECT_EQ(TempMngForm->TempMemo->toPlainText(), QStringLiteral("r = x\n"));
+  // A broken entry chosen by a click is reported once, not once per signal.
+  const QRect folder = TempMngForm->TempListBox->visualItemRect(TempMngForm->TempListBox->item(1));
+  QTest::mouseClick(TempMngForm->TempListBox->viewport(), Qt::LeftButton, {}, folder.center());
+  EXPECT_EQ(Boxes.Entries.size(), 1u);
+  TempMngForm->hide();
 }

@@ -1,0 +1,60 @@
+#include "ui/NameList.h"
+
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QMouseEvent>
+
+namespace velmora {
+
+TNameList::TNameList() {
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  connect(this, &QListWidget::itemSelectionChanged, this, [this] {
+    SelectionMoved = true;
+    if (!selectedItems().isEmpty()) Choose();
+  });
+  // A click on the row already selected shows it again.
+  connect(this, &QListWidget::itemClicked, this, [this] {
+    if (!SelectionMoved) Choose();
+  });
+}
+
+int TNameList::SelectedRow() const {
+  const QList<QListWidgetItem *> chosen = selectedItems();
+  return chosen.isEmpty() ? -1 : row(chosen.first());
+}
+
+void TNameList::ChooseNone() {
+  clearSelection();
+  selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+}
+
+void TNameList::Choose() {
+  if (OnChoose) OnChoose();
+}
+
+void TNameList::focusInEvent(QFocusEvent *event) {
+  const bool hadCurrent = currentIndex().isValid();
+  QListWidget::focusInEvent(event);
+  // Focus alone chooses nothing; the arrow keys still start at the first row.
+  if (!hadCurrent && currentIndex().isValid() && selectedItems().isEmpty()) ChooseNone();
+}
+
+void TNameList::mousePressEvent(QMouseEvent *event) {
+  SelectionMoved = false;
+  QListWidget::mousePressEvent(event);
+}
+
+void TNameList::keyPressEvent(QKeyEvent *event) {
+  SelectionMoved = false;
+  KeyDown = true;
+  QListWidget::keyPressEvent(event);
+}
+
+void TNameList::keyReleaseEvent(QKeyEvent *event) {
+  QListWidget::keyReleaseEvent(event);
+  if (event->isAutoRepeat() || !KeyDown) return;
+  KeyDown = false;
+  if (!SelectionMoved) Choose();  // any key typed in the list shows the chosen entry again
+}
+
+}  // namespace velmora
