@@ -5,7 +5,8 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev libjpeg62-turbo-dev fonts-ipafont-gothic
+  qt6-base-dev qt6-translations-l10n libjpeg62-turbo-dev fonts-ipafont-gothic
+  xvfb openbox xdotool
   clang libclang-rt-14-dev
 )
 

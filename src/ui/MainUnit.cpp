@@ -8,6 +8,7 @@
 #include <QEventLoop>
 #include <QScreen>
 #include <QShortcut>
+#include <QTextBlock>
 #include <QSplitter>
 #include <QVBoxLayout>
 #include <cmath>
@@ -328,8 +329,13 @@ void TMainForm::A1Click() {
 
 void TMainForm::showEvent(QShowEvent *event) {
   QMainWindow::showEvent(event);
-  // The first keystrokes after start-up go into the carpet formulas.
-  if (!Shown) MCMemo->setFocus();
+  // The first keystrokes after start-up go into the carpet formulas, on their
+  // last line (the empty one below the comments).
+  if (!Shown) {
+    const int lines = static_cast<int>(MemoLines(MCMemo).size());
+    MCMemo->setTextCursor(QTextCursor(MCMemo->document()->findBlockByNumber(std::max(lines - 1, 0))));
+    MCMemo->setFocus();
+  }
   Shown = true;
 }
 

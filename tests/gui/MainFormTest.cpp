@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "../TestSupport.h"
+#include "GuiSupport.h"
 #include "document/Work.h"
 #include "engine/MathErrorManager.h"
 #include "paint/PictureFile.h"
@@ -206,7 +207,7 @@ TEST_F(MainFormTest, APaintCanBeCancelledWithEscOrTheButton) {
     EXPECT_EQ(MainForm->PaintButton->text(), QStringLiteral("中止(Esc)"));
     MainForm->ChangeSize1->trigger();  // disabled: does nothing
     EXPECT_EQ(MainForm->Picture.Width, 2500);
-    QTRY_VERIFY_WITH_TIMEOUT(MainForm->ProgressBar->value() > 0, 60000);
+    ASSERT_TRUE(velmora::test::WaitFor([] { return MainForm->ProgressBar->value() > 0; }, 60000));
     if (c.Escape) QTest::keyClick(MainForm, Qt::Key_Escape);
     else QTest::mouseClick(MainForm->PaintButton, Qt::LeftButton);
     MainForm->WaitForPaint();
@@ -513,19 +514,6 @@ TEST_F(MainFormTest, DocumentWarningsFollowTheFilledMemos) {
   for (const L &memo : seen) EXPECT_EQ(memo, (L{"r = 9"}));
 }
 
-TEST_F(MainFormTest, ShowingAnOpenWindowAgainMakesItActive) {
-  for (QAction *action : {MainForm->Template1, MainForm->Help2}) {
-    Trigger(action);
-    QWidget *window = action == MainForm->Template1 ? static_cast<QWidget *>(TempForm) : HelpForm;
-    QTRY_VERIFY(window->isActiveWindow());
-    MainForm->activateWindow();
-    QTRY_VERIFY(MainForm->isActiveWindow());
-    ASSERT_FALSE(window->isActiveWindow());
-    Trigger(action);
-    QTRY_VERIFY(window->isActiveWindow());
-  }
-}
-
 // The toolkit's dialogs speak Japanese; the picture dialogs offer PNG.
 TEST_F(MainFormTest, PictureDialogsAreJapaneseAndOfferPng) {
   for (TFileDialog *dialog : {QtSavePic, QtOpenPic}) {
@@ -572,5 +560,5 @@ TEST_F(MainFormTest, MathErrorRecordsThatCannotGrowAreReported) {
   EXPECT_EQ(Boxes.Entries[0].Flags, TMessageBoxes::Ok | TMessageBoxes::Exclamation);
   std::thread painting([&] { EXPECT_FALSE(failGrowth()); });
   painting.join();
-  QTRY_COMPARE(Boxes.Entries.size(), 2u);
+  EXPECT_TRUE(velmora::test::WaitFor([&] { return Boxes.Entries.size() == 2; }));
 }
