@@ -1,5 +1,6 @@
-// A code page 932 line list: decoded, split, encoded again. What decodes and
-// encodes must decode to the same text once more.
+// A code page 932 line list: decoded, split, encoded again. Whatever the bytes,
+// the decoded text must encode (undecodable bytes are kept) and decode to the
+// same text once more.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -15,9 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   std::string joined;
   for (const std::string &line : lines) joined += line + "\r\n";
   std::string bytes, error, back;
-  if (velmora::text::Utf8ToCp932(joined, bytes, error)) {
-    velmora::text::Cp932ToUtf8(bytes, back);
-    if (back != joined) std::abort();
-  }
+  if (!velmora::text::Utf8ToCp932(joined, bytes, error)) std::abort();
+  velmora::text::Cp932ToUtf8(bytes, back);
+  if (back != joined) std::abort();
   return 0;
 }

@@ -1,4 +1,5 @@
 #include "text/Cp932.h"
+#include "text/Utf8.h"
 
 #include <gtest/gtest.h>
 
@@ -14,12 +15,38 @@ TEST(Cp932, DecodesTheMicrosoftMapping) {
   EXPECT_EQ(out, "ｱ");
 }
 
-TEST(Cp932, BadBytesBecomeReplacementCharacters) {
+TEST(Cp932, UndecodableBytesAreKeptAsPlaceholders) {
   std::string out;
   EXPECT_FALSE(Cp932ToUtf8("a\x81", out)) << "a lead byte at the end";
-  EXPECT_EQ(out, "a\xEF\xBF\xBD");
-  EXPECT_FALSE(Cp932ToUtf8("\xA0x\xFD", out));
-  EXPECT_EQ(out, "\xEF\xBF\xBDx\xEF\xBF\xBD");
+  EXPECT_EQ(out, "a\xF3\xB0\x82\x81");  // U+F0081
+  EXPECT_FALSE(Cp932ToUtf8("\xA0x\xFD\x81\x2A\x81\r\n", out));
+  EXPECT_EQ(DecodeUtf8(out), (std::u32string{0xF00A0, U'x', 0xF00FD, 0xF812A, 0xF0081, U'\r', U'\n'}))
+      << "a lead byte takes any next byte but a line end";
+  std::string bytes, error;
+  EXPECT_TRUE(Utf8ToCp932(out, bytes, error)) << error;
+  EXPECT_EQ(bytes, "\xA0x\xFD\x81\x2A\x81\r\n");
+  // A kept lead byte that an edit put before a trail byte would read back as
+  // another character: refused, naming the byte.
+  EXPECT_FALSE(Utf8ToCp932("\xF3\xB0\x82\x81@", bytes, error));
+  EXPECT_NE(error.find("0x81"), std::string::npos) << error;
+}
+
+// Every one- and two-byte sequence decodes to text that encodes again and
+// reads back the same (duplicate codes of the code page may change bytes).
+TEST(Cp932, EverySequenceSurvivesARoundTrip) {
+  std::string all;
+  for (int lead = 0; lead < 256; ++lead) {
+    for (int trail = 0; trail < 256; ++trail) {
+      all += static_cast<char>(lead);
+      all += static_cast<char>(trail);
+      all += ' ';
+    }
+  }
+  std::string text, bytes, error, back;
+  Cp932ToUtf8(all, text);
+  ASSERT_TRUE(Utf8ToCp932(text, bytes, error)) << error;
+  Cp932ToUtf8(bytes, back);
+  EXPECT_TRUE(back == text);
 }
 
 TEST(Cp932, EncodesFaithfullyOrNamesTheCharacter) {

@@ -186,10 +186,40 @@ TEST(VOKT, FileProblemsComeBackAsErrors) {
   EXPECT_EQ(Slurp(dir.File("old.vokt")), "precious");
   EXPECT_FALSE(doc.Write(dir.File("no/such/folder.vokt")));
   EXPECT_FALSE(doc.ErrorMessage.empty());
-  // Bytes that are not CP932 load with a warning.
+  // Bytes that are not CP932 load with a warning, and are kept.
   Put(dir.File("bytes.vokt"), "<VOKT 1.0>\r\n<header>\r\nx\x81\r\n</header>\r\n");
   EXPECT_TRUE(doc.Read(dir.File("bytes.vokt")));
-  EXPECT_EQ(doc.HeaderLines, (L{"x\xEF\xBF\xBD"}));
+  EXPECT_EQ(doc.HeaderLines, (L{"x\xF3\xB0\x82\x81"})) << "the lead byte at the line end, as U+F0081";
   ASSERT_EQ(boxes.Entries.size(), 1u);
   EXPECT_NE(boxes.Entries[0].Text.find("コードページ932"), std::string::npos);
+}
+
+// Bytes that code page 932 cannot decode survive open and save untouched, and
+// the scanner sees a lead byte and the byte after it as one character.
+TEST(VOKT, UndecodableBytesAreKeptByteForByte) {
+  TTempDir dir;
+  TMessageRecorder boxes;
+  const std::string file =
+      "<VOKT 1.0>\r\n<system>\r\nImageWidth = 30\r\nImageHeight = 20\r\n</system>\r\n"
+      "<system_str>\r\nAppName = \"Velmora 2\"\r\n</system_str>\r\n"
+      "<header>\r\nx = 3 /* \x81*/ 5\r\n// stray \x80 \xA0 \xFD\xFE\xFF, pairs \x85\x40 \xEF\x7F\r\n"
+      "// lead at the end \x9F\r\n// \x8D\xEC\x95\x69 and user area \xF0\x40\r\n\r\n</header>\r\n"
+      "<loop>\r\nr = x \xE0\r\n\r\n</loop>\r\n";
+  Put(dir.File("in.vokt"), file);
+  TVOKT doc(&boxes);
+  ASSERT_TRUE(doc.Read(dir.File("in.vokt")));
+  EXPECT_EQ(boxes.Entries.size(), 1u) << "one warning";
+  velmora::TWork work;
+  EXPECT_TRUE(velmora::TakeWork(doc, work));
+  EXPECT_NE(work.Constants[3].find("作品 and user area \xEE\x80\x80"), std::string::npos)
+      << "decodable text and the user-defined area keep their meaning";
+  velmora::TArithmeticUnit engine;
+  long double value = 0;
+  ASSERT_TRUE(engine.SetExpression(0, work.Constants[0])) << engine.ErrorMessage;
+  ASSERT_TRUE(engine.Calculate(0, value)) << engine.ErrorMessage;
+  EXPECT_EQ(value, 3) << "0x81 0x2A is one character: no end of the comment";
+  TVOKT out(&boxes);
+  ASSERT_TRUE(velmora::PutWork(out, work));
+  ASSERT_TRUE(out.Write(dir.File("out.vokt"))) << out.ErrorMessage;
+  EXPECT_EQ(Slurp(dir.File("out.vokt")), file);
 }

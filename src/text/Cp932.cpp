@@ -47,6 +47,8 @@ class Converter {
   iconv_t cd_;
 };
 
+bool IsLeadByte(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+
 std::string DescribeChar(Char c) {
   char code[16];
   if (IsEscapedByte(c)) {
@@ -57,6 +59,39 @@ std::string DescribeChar(Char c) {
   std::string shown;
   if (c >= 0x20 && c != 0x7F) AppendUtf8(shown, c);
   return "文字「" + shown + "」(" + code + ")";
+}
+
+std::string CannotSave(Char c) {
+  if (IsKeptBytes(c)) {
+    const unsigned v = static_cast<unsigned>(c - KeptBytesBase);
+    char code[16];
+    if (v < 0x100) std::snprintf(code, sizeof code, "0x%02X", v);
+    else std::snprintf(code, sizeof code, "0x%02X 0x%02X", v >> 8, v & 0xFF);
+    return std::string("読み込めなかったバイト ") + code + " は，すぐ後ろの文字と一つに読まれてしまうため保存できません．";
+  }
+  return DescribeChar(c) + "はコードページ932 (Shift-JIS) で表せないため保存できません．";
+}
+
+// Encodes text without kept bytes; false with the first character that has no
+// CP932 form.
+bool EncodePlain(std::string_view utf8, std::string &cp932, Converter &conv, std::string &error) {
+  bool stopped = true;
+  if (conv.ok()) conv.Run(utf8, cp932, stopped);
+  if (!stopped) return true;
+  Converter single("CP932", "UTF-8");
+  for (Char c : DecodeUtf8(utf8)) {
+    std::string one;
+    AppendUtf8(one, c);
+    std::string bytes;
+    bool oneStopped = true;
+    if (!IsEscapedByte(c) && single.ok()) single.Run(one, bytes, oneStopped);
+    if (oneStopped) {
+      error = CannotSave(c);
+      return false;
+    }
+  }
+  error = "テキストをコードページ932 (Shift-JIS) に変換できませんでした．";
+  return false;
 }
 
 }  // namespace
@@ -72,9 +107,18 @@ bool Cp932ToUtf8(std::string_view cp932, std::string &utf8) {
     cp932.remove_prefix(used);
     if (!conv.ok() || stopped) {
       if (cp932.empty()) break;
-      // Skip one bad byte and carry on; the reader is told through the result.
-      utf8 += "\xEF\xBF\xBD";
-      cp932.remove_prefix(1);
+      // Keep what cannot be decoded: a lead byte takes the next byte as its
+      // trail byte whatever its value (but never a line end), any other byte
+      // stands alone. Each becomes one character that encodes back to them.
+      const auto lead = static_cast<unsigned char>(cp932[0]);
+      std::size_t length = 1;
+      Char kept = KeptBytesBase + lead;
+      if (IsLeadByte(lead) && cp932.size() > 1 && cp932[1] != '\r' && cp932[1] != '\n') {
+        length = 2;
+        kept = KeptBytesBase + (static_cast<Char>(lead) << 8 | static_cast<unsigned char>(cp932[1]));
+      }
+      AppendUtf8(utf8, kept);
+      cp932.remove_prefix(length);
       clean = false;
     }
   }
@@ -85,32 +129,42 @@ bool Utf8ToCp932(std::string_view utf8, std::string &cp932, std::string &error) 
   cp932.clear();
   error.clear();
   Converter conv("CP932", "UTF-8");
-  bool stopped = true;
-  if (conv.ok()) conv.Run(utf8, cp932, stopped);
-  if (!stopped) {
-    // glibc maps a few characters to look-alikes (U+00A5 to a backslash, for
-    // instance); only a faithful round trip counts as success.
-    std::string back;
-    if (Cp932ToUtf8(cp932, back) && back == utf8) return true;
-  }
-  // Find the first character that does not survive on its own.
-  const std::u32string chars = DecodeUtf8(utf8);
-  Converter single("CP932", "UTF-8");
-  for (Char c : chars) {
-    std::string one;
-    AppendUtf8(one, c);
-    std::string bytes, back;
-    bool oneStopped = true;
-    if (!IsEscapedByte(c) && single.ok()) single.Run(one, bytes, oneStopped);
-    if (oneStopped || !Cp932ToUtf8(bytes, back) || back != one) {
-      error = DescribeChar(c) + "はコードページ932 (Shift-JIS) で表せないため保存できません．";
+  // Runs of ordinary text go through the converter; kept bytes go out as they came in.
+  std::size_t runStart = 0, at = 0;
+  auto flush = [&](std::size_t end) {
+    return end == runStart || EncodePlain(utf8.substr(runStart, end - runStart), cp932, conv, error);
+  };
+  while (at < utf8.size()) {
+    const std::size_t next = utf8.find('\xF3', at);
+    if (next == std::string_view::npos) break;
+    const std::u32string one = DecodeUtf8(utf8.substr(next, 4));
+    if (one.empty() || !IsKeptBytes(one[0])) {
+      at = next + 1;
+      continue;
+    }
+    if (!flush(next)) {
       cp932.clear();
       return false;
     }
+    const unsigned v = static_cast<unsigned>(one[0] - KeptBytesBase);
+    if (v >= 0x100) cp932.push_back(static_cast<char>(v >> 8));
+    cp932.push_back(static_cast<char>(v & 0xFF));
+    at = runStart = next + 4;
   }
-  // Every character survives alone but not together: cannot happen for a
-  // stateless code page, but never report success on a failed round trip.
-  error = "テキストをコードページ932 (Shift-JIS) に変換できませんでした．";
+  if (!flush(utf8.size())) {
+    cp932.clear();
+    return false;
+  }
+  // glibc maps a few characters to look-alikes (U+00A5 to a backslash, for
+  // instance), and kept bytes may join the character after them: only a
+  // faithful round trip counts as success.
+  std::string back;
+  Cp932ToUtf8(cp932, back);
+  if (back == utf8) return true;
+  const std::u32string want = DecodeUtf8(utf8), got = DecodeUtf8(back);
+  std::size_t k = 0;
+  while (k < want.size() && k < got.size() && want[k] == got[k]) ++k;
+  error = k < want.size() ? CannotSave(want[k]) : "テキストをコードページ932 (Shift-JIS) に変換できませんでした．";
   cp932.clear();
   return false;
 }

@@ -5,8 +5,15 @@
 
 namespace velmora::text {
 
-// Decodes CP932 bytes to UTF-8. Each byte that does not start a valid CP932
-// character becomes U+FFFD; the result is false when that happened.
+// Bytes that code page 932 cannot decode are kept as characters of the
+// supplementary private use plane: KeptBytesBase + b for a single byte b,
+// KeptBytesBase + (lead << 8 | trail) for a lead byte and the byte after it.
+// They show as placeholders and encode back to exactly those bytes.
+constexpr char32_t KeptBytesBase = 0xF0000;
+inline bool IsKeptBytes(char32_t c) { return c >= KeptBytesBase && c <= KeptBytesBase + 0xFCFF; }
+
+// Decodes CP932 bytes to UTF-8, keeping undecodable bytes as above; the
+// result is false when there were any.
 bool Cp932ToUtf8(std::string_view cp932, std::string &utf8);
 
 // Encodes UTF-8 text as CP932. Fails when some character has no faithful CP932

@@ -188,7 +188,7 @@ bool LoadLineList(const std::string &path, std::vector<std::string> &lines, std:
   std::string utf8;
   if (!Cp932ToUtf8(bytes, utf8) && warning) {
     *warning = "ファイル" + Quoted(path) +
-               "にはコードページ932 (Shift-JIS) として読めないバイトがあります．その部分は「\xEF\xBF\xBD」に置き換えました．";
+               "にはコードページ932 (Shift-JIS) として読めないバイトがあります．その部分は記号で表示し，保存するときは元のバイトのまま書き戻します．";
   }
   lines = SplitLines(utf8);
   return true;

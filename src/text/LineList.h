@@ -23,8 +23,9 @@ bool ReadFileBytes(const std::string &path, std::string &bytes, std::string &err
 // and no temporary file is left behind.
 bool WriteFileAtomically(const std::string &path, std::string_view bytes, std::string &error);
 
-// Loads a CP932 line list as UTF-8 lines. Bytes that are not CP932 become U+FFFD
-// and `warning` says so; the load still succeeds.
+// Loads a CP932 line list as UTF-8 lines. Bytes that are not CP932 are kept as
+// placeholder characters (see Cp932ToUtf8) and `warning` says so; the load
+// still succeeds.
 bool LoadLineList(const std::string &path, std::vector<std::string> &lines, std::string &error,
                   std::string *warning = nullptr);
 
