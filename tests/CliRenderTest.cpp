@@ -1,5 +1,7 @@
 // velmora-cli render, run as a user runs it.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
 #include "TestSupport.h"
 #include "document/Work.h"
@@ -145,4 +147,88 @@ TEST(CliRender, UsageFileAndPictureErrors) {
   r = RunCli("render ok.vokt -o no/such/dir.bmp", "", &dir);
   EXPECT_EQ(r.Exit, 2);
   EXPECT_FALSE(r.Err.empty());
+}
+
+TEST(CliRender, HelpNamesEveryCommand) {
+  auto r = RunCli("--help");
+  EXPECT_EQ(r.Exit, 0);
+  EXPECT_NE(r.Out.find("calc"), std::string::npos);
+  EXPECT_NE(r.Out.find("render DOC.vokt -o OUT"), std::string::npos);
+  r = RunCli("render --help");
+  EXPECT_EQ(r.Exit, 0);
+  EXPECT_NE(r.Out.find("--repeat"), std::string::npos);
+  r = RunCli("calc --help");
+  EXPECT_EQ(r.Exit, 0);
+  EXPECT_NE(r.Out.find("--math-errors"), std::string::npos);
+}
+
+// Runs a bash script in `dir` with velmora-cli as $CLI.
+velmora::test::TCliResult Bash(const TTempDir &dir, const std::string &script) {
+  velmora::test::Put(dir.File(".script"), script);
+  const std::string command = "cd '" + dir.Path + "' && CLI='" + std::string(VELMORA_CLI) +
+                              "' bash .script > .stdout 2> .stderr";
+  const int status = std::system(command.c_str());
+  velmora::test::TCliResult r;
+  r.Exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  r.Out = velmora::test::Slurp(dir.File(".stdout"));
+  r.Err = velmora::test::Slurp(dir.File(".stderr"));
+  return r;
+}
+
+// Standard output that cannot be written: the picture is still saved, and the
+// failure is reported instead of a silent death or a false success.
+TEST(CliRender, AClosedOrFullStandardOutputIsReported) {
+  TTempDir dir;
+  WriteDoc(dir, "m.vokt", {}, {"r = sqrt(-1 - x)"}, 300, 300);
+  auto r = Bash(dir, "\"$CLI\" render m.vokt -o out.bmp | true; exit ${PIPESTATUS[0]}");
+  EXPECT_EQ(r.Exit, 2) << "not 141 (SIGPIPE)";
+  EXPECT_NE(r.Err.find("標準出力に書き込めません"), std::string::npos) << r.Err;
+  EXPECT_EQ(Load(dir.File("out.bmp")).Width, 300);
+  r = Bash(dir, "\"$CLI\" render m.vokt -o out2.bmp > /dev/full");
+  EXPECT_EQ(r.Exit, 2);
+  EXPECT_EQ(Load(dir.File("out2.bmp")).Width, 300);
+  r = Bash(dir, "echo 1+1 | \"$CLI\" calc > /dev/full");
+  EXPECT_EQ(r.Exit, 2);
+  EXPECT_NE(r.Err.find("標準出力に書き込めません"), std::string::npos) << r.Err;
+}
+
+TEST(CliRender, FifosAbsurdSizesAndEarlyFormulaErrors) {
+  TTempDir dir;
+  ASSERT_EQ(mkfifo(dir.File("f.vokt").c_str(), 0644), 0);
+  WriteDoc(dir, "ok.vokt", {}, {"r = 1"}, 3, 3);
+  for (const char *args : {"render f.vokt -o x.bmp", "render ok.vokt --input f.vokt -o x.bmp", "calc f.vokt"}) {
+    const auto r = Bash(dir, std::string("timeout 10 \"$CLI\" ") + args);
+    EXPECT_EQ(r.Exit, 2) << args << ": refused at once, not waiting for a writer";
+    EXPECT_NE(r.Err.find("通常のファイルではありません"), std::string::npos) << r.Err;
+  }
+  velmora::test::Put(dir.File("huge.vokt"),
+                     "<VOKT 1.0>\r\n<system>\r\nImageWidth = 1e400\r\nImageHeight = 1e15\r\n</system>\r\n");
+  auto r = RunCli("render huge.vokt -o x.bmp", "", &dir);
+  EXPECT_EQ(r.Exit, 2);
+  EXPECT_NE(r.Err.find("1E400 × 1E15"), std::string::npos) << "the document's values as given: " << r.Err;
+  // A formula error in a 10000 x 10000 document is found before the picture is made.
+  WriteDoc(dir, "bad.vokt", {}, {"r = (x"}, 10000, 10000);
+  r = Bash(dir, std::string(velmora::test::AddressSanitized ? "" : "ulimit -v 200000; ") +
+                    "\"$CLI\" render bad.vokt -o x.bmp");
+  EXPECT_EQ(r.Exit, 1) << r.Err << ": fails on its formula, within 200 MB";
+  EXPECT_EQ(r.Out, "絨毯の数式(1行目): 括弧が閉じていない\n");
+}
+
+TEST(CliRender, ABackgroundJobKeepsIgnoringCtrlC) {
+  TTempDir dir;
+  WriteDoc(dir, "slow.vokt", {}, {"r = pow(sin(x) + 2, cos(y) + 1.5)", "g = pow(r, 0.5)", "b = n++"}, 1500, 1500);
+  // SIGINT ignored by the starting shell, then sent: the paint goes on to its end.
+  const auto r = Bash(dir, "trap '' INT; \"$CLI\" render slow.vokt -o out.bmp & pid=$!; sleep 0.3; "
+                           "kill -INT $pid; wait $pid");
+  EXPECT_EQ(r.Exit, 0) << r.Err;
+  EXPECT_EQ(Load(dir.File("out.bmp")).Width, 1500);
+}
+
+TEST(CliRender, TheLongestFileNameSaves) {
+  TTempDir dir;
+  WriteDoc(dir, "d.vokt", {}, {"r = x"}, 4, 4);
+  const std::string name = std::string(246, 'e') + ".bmp";
+  const auto r = RunCli("render d.vokt -o " + name, "", &dir);
+  EXPECT_EQ(r.Exit, 0) << r.Err;
+  EXPECT_EQ(Load(dir.File(name)).Width, 4);
 }

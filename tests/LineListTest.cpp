@@ -4,6 +4,8 @@
 
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <csignal>
 
@@ -79,7 +81,7 @@ TEST(LineList, FailedWritesKeepTheOldFile) {
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    std::signal(SIGXFSZ, SIG_IGN);
+    CleanUpOnSignals();  // what the programs do: no death by SIGXFSZ, a failed write instead
     rlimit limit{4096, 4096};
     setrlimit(RLIMIT_FSIZE, &limit);
     std::string e;
@@ -120,4 +122,57 @@ TEST(LineList, ReadingRefusesMissingHugeAndNonRegularFiles) {
   EXPECT_NE(error.find("大きすぎる"), std::string::npos) << error;
   EXPECT_TRUE(ReadFileBytes(dir.File("big"), bytes, error, 2000));
   EXPECT_EQ(bytes.size(), 2000u);
+}
+
+TEST(LineList, SavesWriteThroughLinksAndRespectReadOnlyFiles) {
+  TempDir dir;
+  // The longest name the file system takes saves too: the temporary name is shortened.
+  const std::string longName = dir.File(std::string(246, 'e') + ".txt");
+  std::string error;
+  EXPECT_TRUE(SaveLineList(longName, {"x"}, error)) << error;
+  EXPECT_EQ(Slurp(longName), "x\r\n");
+  const std::string longJapanese = dir.File(std::string("作") + std::string(240, 'e') + ".txt");
+  EXPECT_TRUE(SaveLineList(longJapanese, {"y"}, error)) << error;
+
+  // A link is written through to its target and stays a link, also a dangling one.
+  Put(dir.File("real.txt"), "old\r\n");
+  ASSERT_EQ(symlink("real.txt", dir.File("link.txt").c_str()), 0);
+  EXPECT_TRUE(SaveLineList(dir.File("link.txt"), {"new"}, error)) << error;
+  EXPECT_EQ(Slurp(dir.File("real.txt")), "new\r\n");
+  struct stat st {};
+  ASSERT_EQ(lstat(dir.File("link.txt").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  ASSERT_EQ(symlink("later.txt", dir.File("dangling.txt").c_str()), 0);
+  EXPECT_TRUE(SaveLineList(dir.File("dangling.txt"), {"z"}, error)) << error;
+  EXPECT_EQ(Slurp(dir.File("later.txt")), "z\r\n");
+
+  // A read-only file is refused, even for a user who could replace it.
+  Put(dir.File("ro.txt"), "keep\r\n");
+  chmod(dir.File("ro.txt").c_str(), 0444);
+  EXPECT_FALSE(SaveLineList(dir.File("ro.txt"), {"gone"}, error));
+  EXPECT_NE(error.find("読み取り専用"), std::string::npos) << error;
+  EXPECT_EQ(Slurp(dir.File("ro.txt")), "keep\r\n");
+  EXPECT_EQ(dir.Entries().size(), 7u) << "no temporary file left";
+}
+
+// SIGTERM while a save is under way: the process ends as asked, the old file
+// stays and the temporary one is removed.
+TEST(LineList, ATerminatedSaveLeavesNoTemporaryFile) {
+  TempDir dir;
+  const std::string path = dir.File("doc.txt");
+  Put(path, "precious\r\n");
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    CleanUpOnSignals();
+    std::string e;
+    WriteFileAtomically(path, "half", e, [] { raise(SIGTERM); });
+    _exit(3);  // not reached
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(WTERMSIG(status), SIGTERM);
+  EXPECT_EQ(Slurp(path), "precious\r\n");
+  EXPECT_EQ(dir.Entries().size(), 1u) << "no temporary file";
 }

@@ -13,6 +13,14 @@
 
 namespace velmora::test {
 
+// AddressSanitizer reserves terabytes of address space: limits on it (ulimit -v,
+// RLIMIT_AS) cannot be tested in that build.
+#ifdef __SANITIZE_ADDRESS__
+constexpr bool AddressSanitized = true;
+#else
+constexpr bool AddressSanitized = false;
+#endif
+
 inline std::string Slurp(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream s;

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include "cli/Output.h"
 #include "engine/ArithmeticUnit.h"
 #include "text/FloatFormat.h"
 #include "text/LineList.h"
@@ -20,16 +21,28 @@ void PutLine(std::FILE *out, const std::string &line) {
   std::fputc('\n', out);
 }
 
-bool ReadAll(std::FILE *in, std::string &bytes) {
+// Standard input takes the same limit as a file; false with the reason.
+bool ReadAll(std::FILE *in, std::string &bytes, std::string &error) {
   char buffer[65536];
   std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) bytes.append(buffer, n);
+  while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) {
+    if (bytes.size() + n > text::MaxTextFileBytes) {
+      error = "standard input is too large (over " + std::to_string(text::MaxTextFileBytes) + " bytes)";
+      return false;
+    }
+    bytes.append(buffer, n);
+  }
+  if (std::ferror(in)) error = "cannot read standard input";
   return !std::ferror(in);
 }
 
 }  // namespace
 
 int RunCalc(const std::vector<std::string> &args, std::FILE *out, std::FILE *err) {
+  if (WantsHelp(args)) {
+    std::fputs(CalcUsage, out);
+    return 0;
+  }
   bool mathErrors = false;
   bool dumpTokens = false, dumpIntercode = false;
   std::string file;
@@ -52,8 +65,8 @@ int RunCalc(const std::vector<std::string> &args, std::FILE *out, std::FILE *err
 
   std::string bytes, error;
   if (!haveFile || file == "-") {
-    if (!ReadAll(stdin, bytes)) {
-      std::fprintf(err, "velmora-cli calc: cannot read standard input\n");
+    if (!ReadAll(stdin, bytes, error)) {
+      std::fprintf(err, "velmora-cli calc: %s\n", error.c_str());
       return 2;
     }
   } else if (!text::ReadFileBytes(file, bytes, error)) {
@@ -103,7 +116,9 @@ int RunCalc(const std::vector<std::string> &args, std::FILE *out, std::FILE *err
       for (const std::string &line : report) PutLine(out, line);
     }
   }
-  std::fflush(out);
+  TOutputCheck output;
+  output.Flush(out);
+  if (output.Failed) return output.Report(err, "calc");
   return anyError ? 1 : 0;
 }
 

@@ -1,10 +1,12 @@
 #include "cli/RenderCommand.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <unistd.h>
 
+#include "cli/Output.h"
 #include "document/Work.h"
 #include "paint/CarpetPainter.h"
 #include "paint/PictureFile.h"
@@ -110,21 +112,31 @@ class TInterruptScope {
  public:
   TInterruptScope() {
     Interrupted = false;
+    sigaction(SIGINT, nullptr, &Previous);
+    if (Previous.sa_handler == SIG_IGN) return;  // started in the background: Ctrl+C is not ours
     struct sigaction action = {};
     action.sa_handler = OnInterrupt;
     action.sa_flags = SA_RESETHAND;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &Previous);
+    sigaction(SIGINT, &action, nullptr);
+    Installed = true;
   }
-  ~TInterruptScope() { sigaction(SIGINT, &Previous, nullptr); }
+  ~TInterruptScope() {
+    if (Installed) sigaction(SIGINT, &Previous, nullptr);
+  }
 
  private:
   struct sigaction Previous = {};
+  bool Installed = false;
 };
 
 }  // namespace
 
 int RunRender(const std::vector<std::string> &args, std::FILE *out, std::FILE *err) {
+  if (WantsHelp(args)) {
+    std::fputs(RenderUsage, out);
+    return 0;
+  }
   TOptions o;
   std::string problem;
   if (!ParseArgs(args, o, problem)) {
@@ -149,27 +161,34 @@ int RunRender(const std::vector<std::string> &args, std::FILE *out, std::FILE *e
 
   TPicture picture;
   std::string error;
+  // Without an input picture the new one is white: its pixels are made only
+  // once the formulas have compiled, so an error in a huge document is quick.
+  int width = 0, height = 0;
+  bool blank = false;
   if (!o.Input.empty()) {
     if (!LoadPicture(o.Input, picture, error)) {
       std::fprintf(err, "velmora-cli render: %s: %s\n", o.Input.c_str(), error.c_str());
       return 2;
     }
   } else {
-    const long double w = floorl(work.Width), h = floorl(work.Height);
-    const bool representable = w > -1e15L && w < 1e15L && h > -1e15L && h < 1e15L;  // NaN fails too
-    if (!representable || !CheckPictureSize(static_cast<long long>(w), static_cast<long long>(h), error)) {
-      if (!representable) CheckPictureSize(-1, -1, error);
+    if (!PictureSizeOf(work.Width, work.Height, width, height, error)) {
       std::fprintf(err, "velmora-cli render: %s: %s\n", o.Document.c_str(), error.c_str());
       return 2;
     }
-    picture = TPicture::Filled(static_cast<int>(w), static_cast<int>(h), White);
+    blank = true;
   }
   if (o.HasSize) {
     if (!CheckPictureSize(o.Width, o.Height, error)) {
       std::fprintf(err, "velmora-cli render: %s\n", error.c_str());
       return 2;
     }
-    picture.Resize(static_cast<int>(o.Width), static_cast<int>(o.Height));
+    width = static_cast<int>(o.Width);
+    height = static_cast<int>(o.Height);
+    if (!blank) picture.Resize(width, height);
+  }
+  if (blank) {
+    picture.Width = width;
+    picture.Height = height;
   }
 
   TArithmeticUnit engine;
@@ -177,6 +196,10 @@ int RunRender(const std::vector<std::string> &args, std::FILE *out, std::FILE *e
   TPaintControl control;
   control.Cancel = &Interrupted;
   control.Progress = [&bar](int done, int total) { bar.Update(done, total); };
+  control.Prepare = [&picture] {
+    if (picture.Pixels.empty()) picture = TPicture::Filled(picture.Width, picture.Height, White);
+  };
+  TOutputCheck output;
   for (long long pass = 0; pass < o.Repeat; ++pass) {
     const TPaintResult result = PaintCarpet(engine, work.Constants, work.Carpet, picture, control);
     bar.Finish();
@@ -188,13 +211,15 @@ int RunRender(const std::vector<std::string> &args, std::FILE *out, std::FILE *e
       std::fwrite(line.data(), 1, line.size(), out);
       std::fputc('\n', out);
     }
-    std::fflush(out);
-    if (!result.Painted) return 1;
+    output.Flush(out);
+    if (!result.Painted) return output.Failed ? output.Report(err, "render") : 1;
   }
   if (!SavePicture(o.Output, picture, error)) {
     std::fprintf(err, "velmora-cli render: %s\n", error.c_str());
     return 2;
   }
+  // The picture is saved; the error lines that went nowhere are still a failure.
+  if (output.Failed) return output.Report(err, "render");
   return 0;
 }
 

@@ -1,4 +1,5 @@
 // velmora-cli: the formula engine without windows.
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -6,6 +7,7 @@
 
 #include "cli/CalcCommand.h"
 #include "cli/RenderCommand.h"
+#include "text/LineList.h"
 
 namespace {
 
@@ -13,11 +15,18 @@ const char *const Usage =
     "usage: velmora-cli COMMAND [ARGS]\n"
     "commands:\n"
     "  calc [--math-errors] [--dump=tokens|intercode] [FILE]\n"
-    "      evaluate formula lines, one engine for all lines\n";
+    "      evaluate formula lines, one engine for all lines\n"
+    "  render DOC.vokt -o OUT [--size WxH] [--input PICTURE] [--repeat N]\n"
+    "      paint a document into a picture file (.bmp, .jpg/.jpeg, .png)\n"
+    "'velmora-cli COMMAND --help' tells more about a command.\n";
 
 }  // namespace
 
 int main(int argc, char **argv) {
+  velmora::text::CleanUpOnSignals();
+  // A closed standard output is a write error to report, not a silent death:
+  // render still saves its picture.
+  std::signal(SIGPIPE, SIG_IGN);
   if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
     std::fputs(Usage, stdout);
     return 0;

@@ -311,6 +311,7 @@ TPaintResult PaintCarpet(TArithmeticUnit &engine, const TStringList &constants, 
     ++slots;
   }
   if (!errors.empty()) return result;
+  if (control.Prepare) control.Prepare();
 
   // All eight exist before any pointer is taken: creating one may move the table.
   static const char *const names[] = {"x", "y", "r", "g", "b", "getr", "getg", "getb"};

@@ -33,6 +33,9 @@ struct TPaintControl {
   // Threads for a carpet whose pixels do not depend on each other: 0 one per
   // processor, 1 none besides the caller's.
   int Threads = 0;
+  // Called once every formula has compiled, before the first pixel: a caller
+  // may make the picture's pixels only now (a formula error then costs none).
+  std::function<void()> Prepare;
 };
 
 // Paints `picture` in place. Compile errors stop before any pixel is computed

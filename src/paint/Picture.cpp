@@ -1,6 +1,9 @@
 #include "paint/Picture.h"
 
 #include <algorithm>
+#include <cmath>
+
+#include "text/FloatFormat.h"
 
 namespace velmora {
 
@@ -8,6 +11,18 @@ bool CheckPictureSize(long long width, long long height, std::string &error) {
   if (width >= 1 && height >= 1 && width <= MaxPictureSide && height <= MaxPictureSide) return true;
   error = "画像の大きさは横幅・高さとも 1 から " + std::to_string(MaxPictureSide) + " ピクセルまでです（" +
           std::to_string(width) + " × " + std::to_string(height) + " は扱えません）．";
+  return false;
+}
+
+bool PictureSizeOf(long double width, long double height, int &w, int &h, std::string &error) {
+  const long double fw = floorl(width), fh = floorl(height);
+  if (fw >= 1 && fh >= 1 && fw <= MaxPictureSide && fh <= MaxPictureSide) {  // NaN fails here
+    w = static_cast<int>(fw);
+    h = static_cast<int>(fh);
+    return true;
+  }
+  error = "画像の大きさは横幅・高さとも 1 から " + std::to_string(MaxPictureSide) + " ピクセルまでです（" +
+          text::FormatGeneral(width) + " × " + text::FormatGeneral(height) + " は扱えません）．";
   return false;
 }
 

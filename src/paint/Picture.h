@@ -13,6 +13,9 @@ constexpr int MaxPictureSide = 10000;
 
 // True when w x h is an accepted picture size; otherwise false with a message.
 bool CheckPictureSize(long long width, long long height, std::string &error);
+// The picture size a document asks for: each value rounded down, then checked;
+// the message quotes the values as the document gives them.
+bool PictureSizeOf(long double width, long double height, int &w, int &h, std::string &error);
 
 constexpr std::uint32_t White = 0x00FFFFFF;
 constexpr std::uint32_t Black = 0;

@@ -2,7 +2,10 @@
 
 #include <dirent.h>
 
+#include <atomic>
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -82,7 +85,8 @@ bool ReadFileBytes(const std::string &path, std::string &bytes, std::string &err
                    std::size_t maxBytes) {
   bytes.clear();
   error.clear();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a FIFO is refused below instead of waiting for a writer.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     error = "ファイル" + Quoted(path) + "を開けません: " + SystemReason(errno);
     return false;
@@ -129,30 +133,120 @@ bool ReadFileBytes(const std::string &path, std::string &bytes, std::string &err
   return true;
 }
 
-bool WriteFileAtomically(const std::string &path, std::string_view bytes, std::string &error) {
+namespace {
+
+// The temporary file of the save in progress, for the signal handler to remove.
+char PendingTemp[PATH_MAX + 1];
+std::atomic<bool> HavePendingTemp{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "read in a signal handler");
+
+extern "C" void RemovePendingTempAndDie(int sig) {
+  if (HavePendingTemp.load()) ::unlink(PendingTemp);
+  ::signal(sig, SIG_DFL);
+  ::raise(sig);
+}
+
+class TPendingTemp {
+ public:
+  explicit TPendingTemp(const std::string &temp) {
+    if (temp.size() >= sizeof PendingTemp) return;
+    std::memcpy(PendingTemp, temp.c_str(), temp.size() + 1);
+    HavePendingTemp = true;
+  }
+  ~TPendingTemp() { HavePendingTemp = false; }
+  TPendingTemp(const TPendingTemp &) = delete;
+  TPendingTemp &operator=(const TPendingTemp &) = delete;
+};
+
+// The file a path names, following symbolic links (even to a file that does
+// not exist yet), so that a save writes through a link instead of replacing it.
+bool FollowLinks(std::string &path, int &err) {
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+    char target[PATH_MAX];
+    const ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
+    if (n < 0) {
+      err = errno;
+      return false;
+    }
+    const std::string link(target, static_cast<std::size_t>(n));
+    const std::size_t slash = path.rfind('/');
+    path = link[0] == '/' || slash == std::string::npos ? link : path.substr(0, slash + 1) + link;
+  }
+  err = ELOOP;
+  return false;
+}
+
+// A hidden name beside the target that fits the file system's name limit too.
+std::string TemporaryName(const std::string &dir, const std::string &base) {
+  long nameMax = ::pathconf(dir.empty() ? "." : dir.c_str(), _PC_NAME_MAX);
+  if (nameMax <= 0 || nameMax > 255) nameMax = 255;
+  const std::string suffix = ".tmp-XXXXXX";
+  std::string stem = "." + base;
+  const std::size_t room = static_cast<std::size_t>(nameMax) - suffix.size();
+  if (stem.size() > room) {
+    stem.resize(room);
+    // Do not leave half a UTF-8 character at the cut.
+    while (!stem.empty() && (static_cast<unsigned char>(stem.back()) & 0xC0) == 0x80) stem.pop_back();
+    if (!stem.empty() && static_cast<unsigned char>(stem.back()) >= 0xC0) stem.pop_back();
+  }
+  return dir + stem + suffix;
+}
+
+}  // namespace
+
+void CleanUpOnSignals() {
+  // A file-size limit then fails the write (EFBIG) instead of ending the process.
+  ::signal(SIGXFSZ, SIG_IGN);
+  for (int sig : {SIGTERM, SIGHUP, SIGINT}) {
+    struct sigaction old {};
+    if (::sigaction(sig, nullptr, &old) != 0 || old.sa_handler != SIG_DFL) continue;  // ignored stays ignored
+    struct sigaction action {};
+    action.sa_handler = RemovePendingTempAndDie;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(sig, &action, nullptr);
+  }
+}
+
+bool WriteFileAtomically(const std::string &path, std::string_view bytes, std::string &error,
+                         const std::function<void()> &written) {
   error.clear();
-  struct stat target {};
-  const bool exists = ::stat(path.c_str(), &target) == 0;
-  if (exists && !S_ISREG(target.st_mode)) {
+  std::string target = path;
+  int linkErr = 0;
+  if (!FollowLinks(target, linkErr)) {
+    error = "ファイル" + Quoted(path) + "に書き込めません: " + SystemReason(linkErr);
+    return false;
+  }
+  struct stat old {};
+  const bool exists = ::stat(target.c_str(), &old) == 0;
+  if (exists && !S_ISREG(old.st_mode)) {
     error = "ファイル" + Quoted(path) + "に書き込めません: 通常のファイルではありません．";
     return false;
   }
-  const std::size_t slash = path.rfind('/');
-  const std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-  std::string temp = dir + "." + base + ".tmp-XXXXXX";
+  // Renaming over a read-only file would succeed; the user meant it to stay.
+  if (exists && ((old.st_mode & 0222) == 0 || ::access(target.c_str(), W_OK) != 0)) {
+    error = "ファイル" + Quoted(path) + "は読み取り専用のため上書きできません．";
+    return false;
+  }
+  const std::size_t slash = target.rfind('/');
+  const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+  std::string temp = TemporaryName(dir, base);
   const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) {
     error = "ファイル" + Quoted(path) + "に書き込めません: " + SystemReason(errno);
     return false;
   }
+  const TPendingTemp pending(temp);
   int err = 0;
   bool ok = WriteAll(fd, bytes, err);
+  if (ok && written) written();
   if (ok) {
     // Keep the old file's permissions; a new file gets the usual ones.
     mode_t mode = 0666;
     if (exists) {
-      mode = target.st_mode & 07777;
+      mode = old.st_mode & 07777;
     } else {
       const mode_t mask = ::umask(0);
       ::umask(mask);
@@ -168,7 +262,7 @@ bool WriteFileAtomically(const std::string &path, std::string_view bytes, std::s
     err = errno;
     ok = false;
   }
-  if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
+  if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
     err = errno;
     ok = false;
   }

@@ -3,6 +3,7 @@
 // written with CR LF. Writing never damages the old file: the bytes go to a
 // temporary file beside it, which is then renamed over it.
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,8 +21,16 @@ bool ReadFileBytes(const std::string &path, std::string &bytes, std::string &err
                    std::size_t maxBytes = MaxTextFileBytes);
 
 // Replaces the file's contents atomically; on failure the old file is untouched
-// and no temporary file is left behind.
-bool WriteFileAtomically(const std::string &path, std::string_view bytes, std::string &error);
+// and no temporary file is left behind. A symbolic link is written through to
+// its target; a read-only file is refused. `written` runs once the bytes are
+// in the temporary file (tests interrupt the save there).
+bool WriteFileAtomically(const std::string &path, std::string_view bytes, std::string &error,
+                         const std::function<void()> &written = {});
+
+// Installed once by each program: a file-size limit fails a save instead of
+// ending the process, and SIGTERM, SIGHUP or SIGINT (when not ignored) remove
+// the temporary file of a save in progress before the process ends.
+void CleanUpOnSignals();
 
 // Loads a CP932 line list as UTF-8 lines. Bytes that are not CP932 are kept as
 // placeholder characters (see Cp932ToUtf8) and `warning` says so; the load

@@ -478,15 +478,12 @@ bool TMainForm::OpenDocument(const std::string &fileName) {
   SetMemoLines(MCMemo, work.Carpet);
   // The warnings come after the formulas are on screen, so they speak of what is shown.
   bool ok = TakeChecks(Document, work);
-  const long double w = floorl(work.Width), h = floorl(work.Height);
+  int w = 0, h = 0;
   std::string error;
-  const bool fits = w >= 1 && w <= MaxPictureSide && h >= 1 && h <= MaxPictureSide;
-  if (fits) {
-    ResizeImage(static_cast<int>(w), static_cast<int>(h));
+  if (PictureSizeOf(work.Width, work.Height, w, h, error)) {
+    ResizeImage(w, h);
   } else {
     // A size no picture can have: say so and keep the picture as it is.
-    CheckPictureSize(std::isfinite(w) ? static_cast<long long>(std::fmax(std::fmin(w, 1e15L), -1e15L)) : -1,
-                     std::isfinite(h) ? static_cast<long long>(std::fmax(std::fmin(h, 1e15L), -1e15L)) : -1, error);
     ShowError(error);
     ok = false;
   }

@@ -5,6 +5,7 @@
 #include <exception>
 #include <new>
 
+#include "text/LineList.h"
 #include "ui/Language.h"
 #include "ui/MainUnit.h"
 #include "ui/Windows.h"
@@ -31,6 +32,7 @@ class TApplication : public QApplication {
 }  // namespace
 
 int main(int argc, char **argv) {
+  velmora::text::CleanUpOnSignals();
   TApplication app(argc, argv);
   app.setApplicationName(QStringLiteral("Velmora 2"));
   if (!velmora::UseJapanese())
