@@ -353,6 +353,13 @@ TEST(ArithmeticUnitRun, RandomTruncatesAndWraps) {
   EXPECT_EQ(RunLine(e, "random(2147483647)").Text(), "1220244142");
   EXPECT_EQ(RunLine(e, "random(-2147483648)").Text(), "1374406965") << "2^31 wraps to -2^31";
   EXPECT_EQ(RunLine(e, "random(4294967306)").Text(), std::to_string(308141128 % 10)) << "2^32 + 10 -> 10";
+  // -2^63 fits in 64 bits (low 32 bits 0); one beyond either end does not.
+  for (bool mode : {false, true}) {
+    TArithmeticUnit f;
+    EXPECT_EQ(RunLine(f, "r = random(-9223372036854775808)", mode).Text(), "0") << mode;
+    EXPECT_EQ(RunLine(f, "r = random(-9223372036854775809)", mode).Text(), "数式の実行中にエラーが発生しました");
+    EXPECT_EQ(RunLine(f, "r = random(9223372036854775808)", mode).Text(), "数式の実行中にエラーが発生しました");
+  }
 }
 
 TEST(ArithmeticUnitRun, RandomizeReseedsFromTheClock) {

@@ -249,6 +249,7 @@ TEST(CarpetPainter, FastLoopMatchesThePlainLoop) {
       {"a = x", "q = exp(x) * 1e4925", "r = 1"},                                      // overflow from x = 12
       {"a = x + y", "b = mod(1, x*1000 + y - 3077)", "r = a"},                         // fails mid-column
       {"k = y", "j = random(y * 1e17)", "r = j"},                                     // beyond 64 bits at y = 93
+      {"j = random(-9223372036854775808 - y*4096)", "r = j + 1"},                     // fits at y = 0 only
       {"n++", "z = 1/(n - 500)", "w = log(1, n - 700)", "r = z"},                     // the executor's own records
       {"v = 1e4000 * (x - 5)", "u = v * 1e4000 + sqrt(-1)", "r = u"},
   };

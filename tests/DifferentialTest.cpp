@@ -134,7 +134,7 @@ struct TReference {
       return Native(lib(sqrtl));
     }
     // random(n)
-    if (!(fabsl(v) < 0x1p63L)) throw TFault{};
+    if (!(v >= -0x1p63L && v < 0x1p63L)) throw TFault{};  // -2^63 still fits in 64 bits
     const auto n = static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::int64_t>(v)));
     if (n == 0) return 0;
     Random = Random * 0x0000015A00004E35ull + 1;

@@ -741,9 +741,8 @@ L_icRandomize:
   NEXT();
   CASE2(icRandom, {
     const long double v = A1;
-    // Truncating NaN or a value beyond 64 bits is an invalid operation of the processor.
-    if (!(std::fabs(v) < 0x1p63L)) return Fail(ProcessorFault);
-    const auto n = static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::int64_t>(v)));
+    std::int32_t n = 0;
+    if (!RandomBound(v, n)) return Fail(ProcessorFault);
     acc = n == 0 ? 0.0L : static_cast<long double>(RandomGenerator().Draw() % n);
     if (!(V & 4)) *p[0] = acc;
   })

@@ -59,11 +59,11 @@ long double TArithmeticUnit::NativeLog(TArithmeticUnit *unit, std::int32_t ip, l
 }
 
 long double TArithmeticUnit::NativeRandom(TArithmeticUnit *unit, std::int32_t, long double v, long double) {
-  if (!(std::fabs(v) < 0x1p63L)) {
+  std::int32_t n = 0;
+  if (!RandomBound(v, n)) {
     unit->NativeBailout = true;
     return 0;
   }
-  const auto n = static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::int64_t>(v)));
   return n == 0 ? 0.0L : static_cast<long double>(RandomGenerator().Draw() % n);
 }
 

@@ -21,4 +21,13 @@ class TRandomGenerator {
 
 TRandomGenerator &RandomGenerator();
 
+// random(v)'s bound: v truncated towards zero to a 64-bit integer, of which the
+// low 32 bits count as a signed number. False for NaN and values that do not
+// fit in 64 bits (-2^63 does), which the processor refuses as invalid.
+inline bool RandomBound(long double v, std::int32_t &n) {
+  if (!(v >= -0x1p63L && v < 0x1p63L)) return false;
+  n = static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::int64_t>(v)));
+  return true;
+}
+
 }  // namespace velmora
