@@ -195,8 +195,9 @@ TEST(CliRender, AClosedOrFullStandardOutputIsReported) {
 TEST(CliRender, FifosAbsurdSizesAndEarlyFormulaErrors) {
   TTempDir dir;
   ASSERT_EQ(mkfifo(dir.File("f.vokt").c_str(), 0644), 0);
+  ASSERT_EQ(mkfifo(dir.File("f.png").c_str(), 0644), 0);
   WriteDoc(dir, "ok.vokt", {}, {"r = 1"}, 3, 3);
-  for (const char *args : {"render f.vokt -o x.bmp", "render ok.vokt --input f.vokt -o x.bmp", "calc f.vokt"}) {
+  for (const char *args : {"render f.vokt -o x.bmp", "render ok.vokt --input f.png -o x.bmp", "calc f.vokt"}) {
     const auto r = Bash(dir, std::string("timeout 10 \"$CLI\" ") + args);
     EXPECT_EQ(r.Exit, 2) << args << ": refused at once, not waiting for a writer";
     EXPECT_NE(r.Err.find("通常のファイルではありません"), std::string::npos) << r.Err;

@@ -91,10 +91,12 @@ TEST(FaultInjection, ReadOnlyFolder) {
   EXPECT_EQ(Slurp(dir.File("doc.vokt")), "old");
 }
 
-TEST(FaultInjection, ProgressiveJpegWithThousandsOfScansIsRefused) {
-  // A real progressive file, then its last scan repeated: libjpeg would make a
-  // pass over the whole picture for each one.
-  std::vector<unsigned char> rgb(64 * 64 * 3, 100);
+namespace {
+
+// A real progressive file, then its last scan repeated: libjpeg makes a pass
+// over the whole picture for each one.
+std::string ProgressiveWithRepeatedScans(int side, int repeats, std::string *original = nullptr) {
+  std::vector<unsigned char> rgb(static_cast<std::size_t>(side) * side * 3, 100);
   jpeg_compress_struct c;
   jpeg_error_mgr err;
   c.err = jpeg_std_error(&err);
@@ -102,32 +104,43 @@ TEST(FaultInjection, ProgressiveJpegWithThousandsOfScansIsRefused) {
   unsigned char *buffer = nullptr;
   unsigned long size = 0;
   jpeg_mem_dest(&c, &buffer, &size);
-  c.image_width = c.image_height = 64;
+  c.image_width = c.image_height = static_cast<JDIMENSION>(side);
   c.input_components = 3;
   c.in_color_space = JCS_RGB;
   jpeg_set_defaults(&c);
   jpeg_simple_progression(&c);
   jpeg_start_compress(&c, TRUE);
-  while (c.next_scanline < 64) {
-    JSAMPROW row = rgb.data() + c.next_scanline * 64 * 3;
+  while (c.next_scanline < c.image_height) {
+    JSAMPROW row = rgb.data() + static_cast<std::size_t>(c.next_scanline) * side * 3;
     jpeg_write_scanlines(&c, &row, 1);
   }
   jpeg_finish_compress(&c);
   jpeg_destroy_compress(&c);
   std::string file(reinterpret_cast<char *>(buffer), size);
   free(buffer);
+  if (original) *original = file;
   const std::size_t lastScan = file.rfind("\xFF\xDA");
   const std::size_t end = file.rfind("\xFF\xD9");
-  ASSERT_TRUE(lastScan != std::string::npos && end > lastScan);
   const std::string scan = file.substr(lastScan, end - lastScan);
   std::string hostile = file.substr(0, end);
-  for (int i = 0; i < 3000; ++i) hostile += scan;
-  hostile += "\xFF\xD9";
+  for (int i = 0; i < repeats; ++i) hostile += scan;
+  return hostile + "\xFF\xD9";
+}
+
+}  // namespace
+
+TEST(FaultInjection, ProgressiveJpegWithThousandsOfScansIsRefused) {
+  std::string file;
+  const std::string hostile = ProgressiveWithRepeatedScans(64, 3000, &file);
   TPicture picture;
   std::string error;
   EXPECT_FALSE(velmora::DecodePicture(hostile, velmora::TPictureFormat::Jpeg, picture, error));
   EXPECT_NE(error.find("スキャン数が多すぎます"), std::string::npos) << error;
   EXPECT_TRUE(velmora::DecodePicture(file, velmora::TPictureFormat::Jpeg, picture, error)) << "the original is fine";
+  // Fewer scans than the count limit, but over a big picture: bounded by the work.
+  EXPECT_FALSE(velmora::DecodePicture(ProgressiveWithRepeatedScans(2500, 600), velmora::TPictureFormat::Jpeg,
+                                      picture, error));
+  EXPECT_NE(error.find("スキャン数が多すぎます"), std::string::npos) << error;
 }
 
 TEST(FaultInjection, HugeAndGarbageTextFiles) {

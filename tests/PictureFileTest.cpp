@@ -87,11 +87,60 @@ TEST(PictureFile, BmpIs24BitAndRoundTrips) {
     ASSERT_EQ(bytes.substr(0, 2), "BM") << name;
     EXPECT_EQ(bytes[28], 24) << "24 bits per pixel";
     EXPECT_EQ(bytes.size(), 54u + 96u * 17u);
-    TPicture back;
-    ASSERT_TRUE(velmora::LoadPicture(dir.File(name), back, error)) << error;
-    EXPECT_EQ(back.Width, 31);
-    EXPECT_EQ(back.Pixels, p.Pixels) << name;
   }
+  TPicture back;
+  ASSERT_TRUE(velmora::LoadPicture(dir.File("a.bmp"), back, error)) << error;
+  EXPECT_EQ(back.Width, 31);
+  EXPECT_EQ(back.Pixels, p.Pixels);
+  // Reading goes by the extension too: ".JPG" is read as JPEG, a name without
+  // a picture extension is not read at all.
+  EXPECT_FALSE(velmora::LoadPicture(dir.File("b.JPG"), back, error));
+  EXPECT_NE(error.find("JPEG"), std::string::npos) << error;
+  EXPECT_FALSE(velmora::LoadPicture(dir.File("c"), back, error));
+  EXPECT_NE(error.find("BMP (.bmp)，JPEG (.jpg, .jpeg)，PNG (.png)"), std::string::npos) << error;
+}
+
+// The reader is chosen by the extension, never by the content, so no file
+// reaches a reader past another format's guards.
+TEST(PictureFile, ReadingFollowsTheExtensionLetterCaseIgnored) {
+  TTempDir dir;
+  const TPicture p = Sample(12, 10);
+  std::string jpeg, png, error;
+  ASSERT_TRUE(velmora::EncodeJpeg(p, 100, jpeg, error));
+  ASSERT_TRUE(velmora::EncodePng(p, png, error));
+  Put(dir.File("jpeg.bmp"), jpeg);
+  Put(dir.File("png.bmp"), png);
+  Put(dir.File("bmp.png"), velmora::EncodeBmp(p));
+  // A GIF that claims a 10000 x 10000 screen (a content-guessing reader made it a picture).
+  Put(dir.File("tiny.png"), std::string("GIF89a\x10\x27\x10\x27\x80\x00\x00", 13) + std::string(22, '\0'));
+  Put(dir.File("tiny.gif"), Slurp(dir.File("tiny.png")));
+  TPicture back = TPicture::Filled(1, 1, velmora::White);
+  for (const char *name : {"jpeg.bmp", "png.bmp", "bmp.png", "tiny.png", "tiny.gif"}) {
+    EXPECT_FALSE(velmora::LoadPicture(dir.File(name), back, error)) << name;
+    EXPECT_EQ(back.Width, 1) << name;
+  }
+  Put(dir.File("upper.JPEG"), jpeg);
+  Put(dir.File("upper.PNG"), png);
+  Put(dir.File("upper.Bmp"), velmora::EncodeBmp(p));
+  for (const char *name : {"upper.JPEG", "upper.PNG", "upper.Bmp"}) {
+    EXPECT_TRUE(velmora::LoadPicture(dir.File(name), back, error)) << name << ": " << error;
+    EXPECT_EQ(back.Width, 12) << name;
+  }
+}
+
+TEST(PictureFile, ATruncatedJpegOpensWithAWarning) {
+  TTempDir dir;
+  std::string jpeg, error, warning;
+  ASSERT_TRUE(velmora::EncodeJpeg(Sample(64, 64), 90, jpeg, error));
+  Put(dir.File("cut.jpg"), jpeg.substr(0, jpeg.size() * 2 / 3));
+  TPicture back;
+  ASSERT_TRUE(velmora::LoadPicture(dir.File("cut.jpg"), back, error, &warning)) << error;
+  EXPECT_EQ(back.Width, 64);
+  EXPECT_NE(warning.find("途中で切れています"), std::string::npos) << warning;
+  Put(dir.File("whole.jpg"), jpeg);
+  warning.clear();
+  ASSERT_TRUE(velmora::LoadPicture(dir.File("whole.jpg"), back, error, &warning));
+  EXPECT_TRUE(warning.empty());
 }
 
 TEST(PictureFile, PngRoundTrips) {

@@ -166,10 +166,12 @@ int RunRender(const std::vector<std::string> &args, std::FILE *out, std::FILE *e
   int width = 0, height = 0;
   bool blank = false;
   if (!o.Input.empty()) {
-    if (!LoadPicture(o.Input, picture, error)) {
+    std::string warning;
+    if (!LoadPicture(o.Input, picture, error, &warning)) {
       std::fprintf(err, "velmora-cli render: %s: %s\n", o.Input.c_str(), error.c_str());
       return 2;
     }
+    if (!warning.empty()) std::fprintf(err, "velmora-cli render: %s: %s\n", o.Input.c_str(), warning.c_str());
   } else {
     if (!PictureSizeOf(work.Width, work.Height, width, height, error)) {
       std::fprintf(err, "velmora-cli render: %s: %s\n", o.Document.c_str(), error.c_str());

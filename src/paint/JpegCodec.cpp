@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include <jpeglib.h>
+#include <jerror.h>
 
 namespace velmora {
 
@@ -20,6 +21,7 @@ struct TJpegError {
   char Message[JMSG_LENGTH_MAX];
   int Code;
   bool TooManyScans;
+  bool Truncated;  // the data ended early; libjpeg filled in the rest
 };
 
 void ErrorExit(j_common_ptr cinfo) {
@@ -29,7 +31,11 @@ void ErrorExit(j_common_ptr cinfo) {
   std::longjmp(err->Jump, 1);
 }
 
-void SilentMessage(j_common_ptr, int) {}
+// Corrupt-data warnings are not fatal; one of them is worth telling the user.
+void NoteWarning(j_common_ptr cinfo, int level) {
+  TJpegError *err = reinterpret_cast<TJpegError *>(cinfo->err);
+  if (level < 0 && err->Manager.msg_code == JWRN_JPEG_EOF) err->Truncated = true;
+}
 
 struct TReader {
   jpeg_decompress_struct Info;
@@ -39,7 +45,8 @@ struct TReader {
 
 void CheckScans(j_common_ptr cinfo) {
   auto *info = reinterpret_cast<j_decompress_ptr>(cinfo);
-  if (info->input_scan_number > MaxJpegScans) {
+  const long long work = static_cast<long long>(info->input_scan_number) * info->image_width * info->image_height;
+  if (info->input_scan_number > MaxJpegScans || work > MaxJpegScanWork) {
     TJpegError *err = reinterpret_cast<TJpegError *>(cinfo->err);
     err->TooManyScans = true;
     std::longjmp(err->Jump, 1);
@@ -49,10 +56,11 @@ void CheckScans(j_common_ptr cinfo) {
 void InitError(TJpegError &e) {
   jpeg_std_error(&e.Manager);
   e.Manager.error_exit = ErrorExit;
-  e.Manager.emit_message = SilentMessage;  // corrupt-data warnings are not fatal
+  e.Manager.emit_message = NoteWarning;
   e.Message[0] = '\0';
   e.Code = 0;
   e.TooManyScans = false;
+  e.Truncated = false;
 }
 
 // Phase 1: read the header. Returns false on a libjpeg error.
@@ -63,8 +71,8 @@ bool ReadHeader(TReader *r, const unsigned char *data, std::size_t size) {
   return true;
 }
 
-// Phase 2: decode into `rgb` (width * height * 3 bytes).
-bool ReadPixels(TReader *r, unsigned char *rgb) {
+// Phase 2: decode row by row through `row` (width * 3 bytes) into `pixels`.
+bool ReadPixels(TReader *r, std::uint32_t *pixels, unsigned char *row) {
   if (setjmp(r->Error.Jump)) return false;
   j_decompress_ptr info = &r->Info;
   info->out_color_space = JCS_RGB;
@@ -73,17 +81,21 @@ bool ReadPixels(TReader *r, unsigned char *rgb) {
   r->Progress.progress_monitor = CheckScans;
   info->progress = &r->Progress;
   jpeg_start_decompress(info);
-  const std::size_t stride = static_cast<std::size_t>(info->output_width) * 3;
+  const std::size_t width = info->output_width;
   while (info->output_scanline < info->output_height) {
-    JSAMPROW row = rgb + static_cast<std::size_t>(info->output_scanline) * stride;
-    jpeg_read_scanlines(info, &row, 1);
+    std::uint32_t *out = pixels + static_cast<std::size_t>(info->output_scanline) * width;
+    JSAMPROW rows = row;
+    jpeg_read_scanlines(info, &rows, 1);
+    for (std::size_t x = 0; x < width; ++x) out[x] = Rgb(row[3 * x], row[3 * x + 1], row[3 * x + 2]);
   }
   jpeg_finish_decompress(info);
   return true;
 }
 
 std::string Describe(const TJpegError &e) {
-  if (e.TooManyScans) return "JPEG ファイルのスキャン数が多すぎます（" + std::to_string(MaxJpegScans) + " まで）．";
+  if (e.TooManyScans)
+    return "JPEG ファイルのスキャン数が多すぎます（" + std::to_string(MaxJpegScans) +
+           " まで，大きな画像ではスキャン数 × 画素数が " + std::to_string(MaxJpegScanWork) + " まで）．";
   return "JPEG エラー #" + std::to_string(e.Code) + " (" + e.Message + ")";
 }
 
@@ -116,7 +128,8 @@ bool WritePixels(TWriter *w, const unsigned char *rgb, int width, int height, in
 
 }  // namespace
 
-bool DecodeJpeg(const unsigned char *data, std::size_t size, TPicture &picture, std::string &error) {
+bool DecodeJpeg(const unsigned char *data, std::size_t size, TPicture &picture, std::string &error,
+                std::string *warning) {
   TReader *r = static_cast<TReader *>(std::calloc(1, sizeof(TReader)));
   if (!r) {
     error = "JPEG の読み込みに必要なメモリがありません．";
@@ -132,17 +145,23 @@ bool DecodeJpeg(const unsigned char *data, std::size_t size, TPicture &picture, 
     ok = false;  // refused before any pixel memory is taken
   } else {
     const int width = static_cast<int>(r->Info.image_width), height = static_cast<int>(r->Info.image_height);
-    std::string rgb(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3, '\0');
-    ok = ReadPixels(r, reinterpret_cast<unsigned char *>(rgb.data()));
+    // The only picture-sized buffer is the result itself.
+    TPicture decoded;
+    std::string row;
+    try {
+      decoded = TPicture::Filled(width, height, Black);
+      row.resize(static_cast<std::size_t>(width) * 3);
+    } catch (...) {
+      jpeg_destroy_decompress(&r->Info);
+      std::free(r);
+      throw;
+    }
+    ok = ReadPixels(r, decoded.Pixels.data(), reinterpret_cast<unsigned char *>(row.data()));
     if (!ok) {
       error = Describe(r->Error);
     } else {
-      TPicture decoded = TPicture::Filled(width, height, Black);
-      const auto *p = reinterpret_cast<const unsigned char *>(rgb.data());
-      for (std::uint32_t &pixel : decoded.Pixels) {
-        pixel = Rgb(p[0], p[1], p[2]);
-        p += 3;
-      }
+      if (r->Error.Truncated && warning)
+        *warning = "JPEG ファイルが途中で切れています．欠けた部分は正しく表示されません．";
       picture = std::move(decoded);
     }
   }

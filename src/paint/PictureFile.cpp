@@ -80,16 +80,6 @@ bool CheckPngChunks(const std::string &bytes, std::string &error) {
   return false;
 }
 
-TPicture FromQImage(const QImage &image) {
-  const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
-  TPicture p = TPicture::Filled(rgb.width(), rgb.height(), Black);
-  for (int y = 0; y < rgb.height(); ++y) {
-    const auto *line = reinterpret_cast<const QRgb *>(rgb.constScanLine(y));
-    for (int x = 0; x < rgb.width(); ++x) p.SetPixel(x, y, Rgb(qRed(line[x]), qGreen(line[x]), qBlue(line[x])));
-  }
-  return p;
-}
-
 QImage ToQImage(const TPicture &picture) {
   QImage image(picture.Width, picture.Height, QImage::Format_RGB32);
   for (int y = 0; y < picture.Height; ++y) {
@@ -112,22 +102,41 @@ std::string ReaderReason(QImageReader::ImageReaderError error) {
   }
 }
 
-bool DecodeWithQt(const std::string &bytes, TPicture &picture, std::string &error) {
+// BMP and PNG through Qt's reader for exactly that format: never one chosen
+// by the content, which would bypass the guards of the others.
+bool DecodeWithQt(const std::string &bytes, TPictureFormat format, TPicture &picture, std::string &error) {
   QByteArray data = QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size()));
   QBuffer buffer(&data);
   buffer.open(QIODevice::ReadOnly);
-  QImageReader reader(&buffer);
+  QImageReader reader(&buffer, format == TPictureFormat::Png ? "png" : "bmp");
+  reader.setAutoDetectImageFormat(false);
+  reader.setDecideFormatFromContent(false);
   reader.setAutoTransform(false);
   reader.setAllocationLimit(static_cast<int>(MaxPictureFileBytes / (1024 * 1024)));
   const QSize size = reader.size();
   if (size.isValid() && !CheckPictureSize(size.width(), size.height(), error)) return false;
   QImage image;
   if (!reader.read(&image) || image.isNull()) {
-    error = "画像ファイルを読み込めません: " + ReaderReason(reader.error());
+    const std::string what = format == TPictureFormat::Png ? "PNG イメージ" : "ビットマップイメージ";
+    error = reader.error() == QImageReader::InvalidDataError
+                ? what + "が不正です．"
+                : "画像ファイルを読み込めません: " + ReaderReason(reader.error());
     return false;
   }
   if (!CheckPictureSize(image.width(), image.height(), error)) return false;
-  picture = FromQImage(image);
+  // In place where the depth allows: the decoded image and the result are the
+  // only picture-sized buffers.
+  image.convertTo(QImage::Format_RGB32);
+  TPicture p;
+  p.Width = image.width();
+  p.Height = image.height();
+  p.Pixels.resize(static_cast<std::size_t>(p.Width) * static_cast<std::size_t>(p.Height));
+  for (int y = 0; y < p.Height; ++y) {
+    const auto *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+    std::uint32_t *out = p.Pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(p.Width);
+    for (int x = 0; x < p.Width; ++x) out[x] = Rgb(qRed(line[x]), qGreen(line[x]), qBlue(line[x]));
+  }
+  picture = std::move(p);
   return true;
 }
 
@@ -147,22 +156,42 @@ TPictureFormat PictureFormatFor(const std::string &path) {
   return TPictureFormat::Bmp;
 }
 
-bool DecodePicture(const std::string &bytes, TPictureFormat format, TPicture &picture, std::string &error) {
+bool PictureFormatForReading(const std::string &path, TPictureFormat &format, std::string &error) {
+  std::string ext = FileExtension(path);
+  for (char &c : ext)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  if (ext == ".bmp") format = TPictureFormat::Bmp;
+  else if (ext == ".png") format = TPictureFormat::Png;
+  else if (ext == ".jpg" || ext == ".jpeg") format = TPictureFormat::Jpeg;
+  else {
+    error = (ext.empty() ? std::string("拡張子のないファイル") : "拡張子「" + ext + "」のファイル") +
+            "は画像として開けません．開けるのは BMP (.bmp)，JPEG (.jpg, .jpeg)，PNG (.png) です．";
+    return false;
+  }
+  return true;
+}
+
+bool DecodePicture(const std::string &bytes, TPictureFormat format, TPicture &picture, std::string &error,
+                   std::string *warning) {
   TPicture decoded;
   if (format == TPictureFormat::Jpeg) {
-    if (!DecodeJpeg(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), decoded, error)) return false;
-  } else {
-    if (!CheckBmpLength(bytes, error) || !CheckPngChunks(bytes, error) || !DecodeWithQt(bytes, decoded, error))
+    if (!DecodeJpeg(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), decoded, error, warning))
       return false;
+  } else if (format == TPictureFormat::Png) {
+    if (!CheckPngChunks(bytes, error) || !DecodeWithQt(bytes, format, decoded, error)) return false;
+  } else {
+    if (!CheckBmpLength(bytes, error) || !DecodeWithQt(bytes, format, decoded, error)) return false;
   }
   picture = std::move(decoded);
   return true;
 }
 
-bool LoadPicture(const std::string &path, TPicture &picture, std::string &error) {
+bool LoadPicture(const std::string &path, TPicture &picture, std::string &error, std::string *warning) {
+  TPictureFormat format;
+  if (!PictureFormatForReading(path, format, error)) return false;
   std::string bytes;
   if (!text::ReadFileBytes(path, bytes, error, MaxPictureFileBytes)) return false;
-  return DecodePicture(bytes, PictureFormatFor(path), picture, error);
+  return DecodePicture(bytes, format, picture, error, warning);
 }
 
 std::string EncodeBmp(const TPicture &picture) {

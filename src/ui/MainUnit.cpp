@@ -434,10 +434,11 @@ void TMainForm::OpenGraphics1Click() {
   std::string fileName;
   if (!OpenPicDialog->Execute(fileName)) return;
   TPicture loaded;
-  std::string error;
-  if (!LoadPicture(fileName, loaded, error)) throw std::runtime_error(error);
+  std::string error, warning;
+  if (!LoadPicture(fileName, loaded, error, &warning)) throw std::runtime_error(error);
   Picture = std::move(loaded);
   ShowPicture();
+  if (!warning.empty()) Boxes->ShowMessage(warning, "Velmora 2", TMessageBoxes::Ok | TMessageBoxes::Exclamation);
 }
 
 void TMainForm::ChangeSize1Click() {
