@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <new>
+
 #include "cli/Output.h"
 #include "engine/ArithmeticUnit.h"
 #include "text/FloatFormat.h"
@@ -90,6 +92,7 @@ int RunCalc(const std::vector<std::string> &args, std::FILE *out, std::FILE *err
       PutLine(out, dump);
     }
     if (!scanned) {
+      if (scanner.OutOfMemory) throw std::bad_alloc();
       PutLine(out, prefix + scanner.ErrorMessage);
       anyError = true;
     }
@@ -105,6 +108,7 @@ int RunCalc(const std::vector<std::string> &args, std::FILE *out, std::FILE *err
     }
     long double value = 0;
     if (!compiled || !engine.Calculate(0, value)) {
+      if (engine.OutOfMemory) throw std::bad_alloc();  // never a value, never a formula message
       PutLine(out, prefix + engine.ErrorMessage);
       anyError = true;
       continue;

@@ -2,6 +2,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -37,8 +38,15 @@ int main(int argc, char **argv) {
   }
   const std::string command = argv[1];
   const std::vector<std::string> args(argv + 2, argv + argc);
-  if (command == "calc") return velmora::cli::RunCalc(args, stdout, stderr);
-  if (command == "render") return velmora::cli::RunRender(args, stdout, stderr);
+  try {
+    if (command == "calc") return velmora::cli::RunCalc(args, stdout, stderr);
+    if (command == "render") return velmora::cli::RunRender(args, stdout, stderr);
+  } catch (const std::bad_alloc &) {
+    // Whatever the command had done ends here: no value, no picture.
+    std::fflush(stdout);
+    std::fprintf(stderr, "velmora-cli %s: メモリが足りません．\n", command.c_str());
+    return 2;
+  }
   std::fprintf(stderr, "velmora-cli: unknown command '%s'\n%s", command.c_str(), Usage);
   return 2;
 }

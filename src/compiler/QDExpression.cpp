@@ -1,5 +1,7 @@
 #include "compiler/QDExpression.h"
 
+#include <new>
+
 #include <algorithm>
 #include <set>
 #include <unordered_map>
@@ -243,10 +245,23 @@ void TQDExpression::Emit(std::uint8_t code, std::string o1, std::string o2, std:
   item.Operand1 = std::move(o1);
   item.Operand2 = std::move(o2);
   item.Operand3 = std::move(o3);
-  Intercode->Add(std::move(item));
+  // Code with an instruction missing would compute something else: a failed
+  // Add ends the compilation.
+  if (!Intercode->Add(std::move(item))) throw std::bad_alloc();
 }
 
 bool TQDExpression::Compile() {
+  OutOfMemory = false;
+  try {
+    return CompileTokens();
+  } catch (const std::bad_alloc &) {
+    OutOfMemory = true;
+    ErrorMessage = "Memory allocation has been failed.";
+    return false;
+  }
+}
+
+bool TQDExpression::CompileTokens() {
   ErrorMessage.clear();
   if (!Intercode) {
     ErrorMessage = "Compile Error:中間コードマネージャがリンクされていない";

@@ -36,6 +36,8 @@ class TQDExpression {
   TStringList Tokens;                   // the working token list
   TQDIntercodeManager *Intercode = nullptr;
   std::string ErrorMessage;
+  // The last compilation failed because memory ran out.
+  bool OutOfMemory = false;
 
   std::string ChooseTempPrefix(const TStringList *tokens);
   bool Compile();
@@ -84,6 +86,7 @@ class TQDExpression {
   static int LevelOf(TKind kind, bool operandOnLeft);
 
  private:
+  bool CompileTokens();
   using THandler = bool (TQDExpression::*)();
   THandler Handlers[LevelCount];
 

@@ -84,8 +84,10 @@ bool TVOKT::Read(const std::string &fileName) {
           break;
         }
         long double value;
-        if (!SystemVariables.SetExpression(0, t) || !SystemVariables.Calculate(0, value))
+        if (!SystemVariables.SetExpression(0, t) || !SystemVariables.Calculate(0, value)) {
+          if (SystemVariables.OutOfMemory) throw std::bad_alloc();  // the read ends; it is no line error
           ShowMessage(where + SystemVariables.ErrorMessage, LineCaption);
+        }
         break;
       }
       case TState::SystemStr: {
@@ -95,6 +97,7 @@ bool TVOKT::Read(const std::string &fileName) {
         }
         scanner.Text = t;
         if (!scanner.Tokenize()) {
+          if (scanner.OutOfMemory) throw std::bad_alloc();
           ShowMessage(where + scanner.ErrorMessage, LineCaption);
           break;
         }

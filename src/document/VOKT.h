@@ -45,7 +45,7 @@ class TVOKT {
   std::string ErrorMessage;
 
   // Replaces the contents by the file's; every problem is shown in a message
-  // box and reading goes on. False only when the file could not be taken at
+  // box and reading goes on (memory running out throws std::bad_alloc). False only when the file could not be taken at
   // all (missing, unreadable, not a VOKT file): the contents are then unchanged.
   bool Read(const std::string &fileName);
   // Replaces the file atomically; false with ErrorMessage when it cannot be written.

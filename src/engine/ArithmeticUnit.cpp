@@ -22,7 +22,7 @@ namespace velmora {
 
 namespace {
 
-constexpr const char *OutOfMemory = "Memory allocation has been failed.";
+constexpr const char *OutOfMemoryText = "Memory allocation has been failed.";
 constexpr const char *AddressRefused = "アドレスに関する演算は行えない.";
 constexpr const char *SyntaxError = "式の文法エラー.";
 constexpr const char *ArgumentMismatch = "内部関数の引数が一致しない";
@@ -100,7 +100,8 @@ bool TArithmeticUnit::GrowVariables() {
     ++StorageGeneration;
     return true;
   } catch (const std::bad_alloc &) {
-    ErrorMessage = OutOfMemory;
+    ErrorMessage = OutOfMemoryText;
+    OutOfMemory = true;
     return false;
   }
 }
@@ -147,7 +148,8 @@ bool TArithmeticUnit::GrowWork() {
     ++StorageGeneration;
     return true;
   } catch (const std::bad_alloc &) {
-    ErrorMessage = OutOfMemory;
+    ErrorMessage = OutOfMemoryText;
+    OutOfMemory = true;
     return false;
   }
 }
@@ -156,6 +158,23 @@ bool TArithmeticUnit::GrowWork() {
 // Compilation
 
 bool TArithmeticUnit::SetExpression(int index, const std::string &text) {
+  OutOfMemory = false;
+  try {
+    return Compile(index, text);
+  } catch (const std::bad_alloc &) {
+    OutOfMemory = true;
+    ErrorMessage = OutOfMemoryText;
+    if (index >= 0 && index < ExpressionCount) {
+      TExpression &slot = Expressions[static_cast<std::size_t>(index)];
+      slot.Code.clear();  // nothing half-translated runs
+      slot.Steps.clear();
+      slot.Native.reset();
+    }
+    return false;
+  }
+}
+
+bool TArithmeticUnit::Compile(int index, const std::string &text) {
   Intercode.Clear();
   ErrorMessage.clear();
   if (index < 0 || index >= ExpressionCount) {
@@ -169,6 +188,7 @@ bool TArithmeticUnit::SetExpression(int index, const std::string &text) {
   Scanner.Text = text;
   if (!Scanner.Tokenize()) {
     ErrorMessage = Scanner.ErrorMessage;
+    OutOfMemory = Scanner.OutOfMemory;
     return false;
   }
   TStringList &tokens = *Scanner.Tokens;
@@ -207,6 +227,7 @@ bool TArithmeticUnit::SetExpression(int index, const std::string &text) {
   Parser.BlockNumber = nullptr;
   if (!compiled) {
     ErrorMessage = Parser.ErrorMessage;
+    OutOfMemory = Parser.OutOfMemory;
     return false;
   }
 
@@ -299,11 +320,16 @@ bool TArithmeticUnit::Translate(TExpression &slot, TTranslation &t) {
     ErrorMessage = message;
     return false;
   };
+  // A name left unbound would later read as a variable of that name: a failed
+  // binding (no room; names never repeat) ends the compilation.
+  auto bind = [&](const std::string &name, std::uint8_t kind, std::int32_t value) {
+    if (!t.Bindings->Add(name, kind, value)) throw std::bad_alloc();
+  };
   for (int i = 0; i < n; ++i) {
     TQDIntercode c = Intercode.Get(i);
     switch (c.Code) {
       case icDeclare:
-        t.Bindings->Add(c.Operand1, TAddressingManager::KindWork, t.Declared);
+        bind(c.Operand1, TAddressingManager::KindWork, t.Declared);
         ++t.Declared;
         break;
       case icBegin:
@@ -314,15 +340,15 @@ bool TArithmeticUnit::Translate(TExpression &slot, TTranslation &t) {
         const std::int32_t k = t.Bindings->Search(target);
         if (k >= 0) {
           const auto id = t.Bindings->Identifiers[static_cast<std::size_t>(k)];
-          t.Bindings->Add(c.Operand1, id.Kind, id.Value);
+          bind(c.Operand1, id.Kind, id.Value);
         } else if (StartsWith(target, t.ConstPrefix)) {
           const long constant = t.ConstantIndex(target);
           if (constant < 0) return refuse(SyntaxError);
-          t.Bindings->Add(c.Operand1, TAddressingManager::KindConstant, static_cast<std::int32_t>(constant));
+          bind(c.Operand1, TAddressingManager::KindConstant, static_cast<std::int32_t>(constant));
         } else {
           const std::int32_t v = SearchVariable(target, true);
           if (!ErrorMessage.empty()) return false;
-          t.Bindings->Add(c.Operand1, TAddressingManager::KindVariable, v);
+          bind(c.Operand1, TAddressingManager::KindVariable, v);
         }
         break;
       }
@@ -536,6 +562,18 @@ struct TArithmeticUnit::TRunGuard {
 };
 
 bool TArithmeticUnit::Calculate(int index, long double &result) {
+  OutOfMemory = false;
+  try {
+    return CalculateGuarded(index, result);
+  } catch (const std::bad_alloc &) {
+    OutOfMemory = true;
+    ErrorMessage = OutOfMemoryText;
+    result = 0;
+    return false;
+  }
+}
+
+bool TArithmeticUnit::CalculateGuarded(int index, long double &result) {
   ErrorMessage.clear();
   result = 0;
   if (index < 0 || index >= ExpressionCount) return Fail("Invalid expression index is selected.");

@@ -76,6 +76,9 @@ class TArithmeticUnit {
   std::int32_t VariableCapacity = 0;
   std::vector<TVariable> Variables;
   std::string ErrorMessage;
+  // The last SetExpression or Calculate failed because memory ran out (and
+  // ErrorMessage says so): the caller's job ends, it is no formula error.
+  bool OutOfMemory = false;
 
   std::int32_t SearchVariable(const std::string &name, bool create);
   long double *GetVariablePointer(const std::string &name, bool create);
@@ -110,6 +113,8 @@ class TArithmeticUnit {
   void GetMathErrors(TStringList &list, std::size_t limit = SIZE_MAX);
 
  private:
+  bool Compile(int index, const std::string &text);
+  bool CalculateGuarded(int index, long double &result);
   std::unordered_map<std::string, std::int32_t> VariableIndex;  // name -> first index
   std::uint64_t StorageGeneration = 1;  // bumped whenever Work or Variables move
   std::int32_t InstructionIndex = 0;    // the running instruction, for math error records

@@ -1,5 +1,7 @@
 #include "formula/QDString.h"
 
+#include <new>
+
 #include <algorithm>
 
 namespace velmora {
@@ -307,6 +309,19 @@ TQDString::TMode TQDString::ModeAt(std::size_t p) const {
 }
 
 bool TQDString::Tokenize() {
+  OutOfMemory = false;
+  try {
+    return TokenizeText();
+  } catch (const std::bad_alloc &) {
+    OutOfMemory = true;
+    ErrorMessage = "Memory allocation has been failed.";
+    if (!Tokens) Tokens = std::make_unique<TStringList>();
+    else Tokens->clear();
+    return false;
+  }
+}
+
+bool TQDString::TokenizeText() {
   ErrorMessage.clear();
   const std::u32string work = RemoveComments(text::DecodeUtf8(Text));
   Work = &work;

@@ -45,6 +45,8 @@ class TQDString {
 
   // Message of the last scanner error of the current scan; empty when none.
   std::string ErrorMessage;
+  // The last scan failed because memory ran out (ErrorMessage says so too).
+  bool OutOfMemory = false;
 
   // Scans Text into a new token list; true when no error occurred. Scanning
   // always runs to the end of the text, so Tokens holds everything scanned.
@@ -57,6 +59,7 @@ class TQDString {
   std::u32string RemoveComments(const std::u32string &text) const;
 
  private:
+  bool TokenizeText();
   enum class TMode { Number, Symbol, String, Word };
 
   const std::u32string *Work = nullptr;  // the text being scanned

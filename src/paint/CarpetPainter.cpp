@@ -4,6 +4,10 @@
 #include <cmath>
 #include <memory>
 #include <mutex>
+#include <exception>
+#include <mutex>
+#include <new>
+#include <system_error>
 #include <thread>
 
 #include "engine/MathErrorManager.h"
@@ -204,7 +208,12 @@ TLoopEnd PaintInParallel(TPixelRunner &runner, int threads, const TPicture &sour
 
   // No run of columns can add more records than the joined list has room for.
   const std::int32_t room = std::max(0, MathErrorManager().Limit - MathErrorManager().Count);
-  auto work = [&](TArithmeticUnit &engine) {
+  // An error in a painting thread (memory running out) stops the others and
+  // is raised again in the caller's thread once all have ended.
+  std::exception_ptr threadError;
+  std::mutex threadErrorLock;
+  std::atomic<bool> abandoned{false};
+  auto workOnChunks = [&](TArithmeticUnit &engine) {
     TMathErrorManager records;
     records.Limit = room;
     TThreadMathErrors useOwnRecords(records);
@@ -215,7 +224,8 @@ TLoopEnd PaintInParallel(TPixelRunner &runner, int threads, const TPicture &sour
       TChunk &chunk = chunks[static_cast<std::size_t>(c)];
       records.Clear();
       const auto stop = [&] {
-        return Cancelled(control) || c > firstFailedChunk.load(std::memory_order_relaxed);
+        return Cancelled(control) || abandoned.load(std::memory_order_relaxed) ||
+               c > firstFailedChunk.load(std::memory_order_relaxed);
       };
       const TLoopEnd end =
           PaintColumns(own, source, painted, chunk.First, chunk.End, stop, progress, chunk.Failure, chunk.PixelsDone);
@@ -231,6 +241,15 @@ TLoopEnd PaintInParallel(TPixelRunner &runner, int threads, const TPicture &sour
       if (stopped) return;
     }
   };
+  auto work = [&](TArithmeticUnit &engine) {
+    try {
+      workOnChunks(engine);
+    } catch (...) {
+      const std::lock_guard<std::mutex> hold(threadErrorLock);
+      if (!threadError) threadError = std::current_exception();
+      abandoned = true;
+    }
+  };
 
   std::vector<std::unique_ptr<TArithmeticUnit>> engines;
   std::vector<std::thread> pool;
@@ -238,9 +257,16 @@ TLoopEnd PaintInParallel(TPixelRunner &runner, int threads, const TPicture &sour
     engines.push_back(std::make_unique<TArithmeticUnit>());
     engines.back()->CopyForRunning(runner.Engine, runner.Slots);
   }
-  for (int t = 1; t < threads; ++t) pool.emplace_back(work, std::ref(*engines[static_cast<std::size_t>(t)]));
+  for (int t = 1; t < threads; ++t) {
+    try {
+      pool.emplace_back(work, std::ref(*engines[static_cast<std::size_t>(t)]));
+    } catch (const std::system_error &) {
+      break;  // no room for another thread: the ones there share the chunks
+    }
+  }
   work(*engines[0]);
   for (std::thread &thread : pool) thread.join();
+  if (threadError) std::rethrow_exception(threadError);
 
   // Everything up to the first chunk that did not finish counts, as it would
   // have on one thread; so do that chunk's records (its pixels ran in order).
@@ -285,29 +311,37 @@ TPaintResult PaintCarpet(TArithmeticUnit &engine, const TStringList &constants, 
 
   // Constants: each line compiled into slot 0 and run at once.
   engine.MathErrorMode = false;
+  // Memory that runs out is no formula error: the paint ends as a whole.
+  const auto checkMemory = [&] {
+    if (scanner.OutOfMemory || engine.OutOfMemory) throw std::bad_alloc();
+  };
   for (std::size_t i = 0; i < constants.size(); ++i) {
     scanner.Text = constants[i];
-    if (!scanner.Tokenize()) errors.push_back(ConstantsPrefix(i) + scanner.ErrorMessage);
+    if (!scanner.Tokenize()) checkMemory(), errors.push_back(ConstantsPrefix(i) + scanner.ErrorMessage);
     if (scanner.Tokens->empty()) continue;
     long double value;
-    if (!engine.SetExpression(0, constants[i]) || !engine.Calculate(0, value))
+    if (!engine.SetExpression(0, constants[i]) || !engine.Calculate(0, value)) {
+      checkMemory();
       errors.push_back(ConstantsPrefix(i) + engine.ErrorMessage);
+    }
   }
 
   // Carpet formulas: one slot each, in order; comment and blank lines take none.
   int slots = 0;
   for (std::size_t i = 0; i < carpet.size(); ++i) {
     scanner.Text = carpet[i];
-    if (!scanner.Tokenize()) errors.push_back(CarpetPrefix(i) + scanner.ErrorMessage);
+    if (!scanner.Tokenize()) checkMemory(), errors.push_back(CarpetPrefix(i) + scanner.ErrorMessage);
     if (scanner.Tokens->empty()) continue;
     if (slots >= engine.ExpressionCount) {
       errors.push_back(CarpetPrefix(i) + "絨毯の数式が多すぎます．");
       return result;
     }
-    if (engine.SetExpression(slots, carpet[i]))
+    if (engine.SetExpression(slots, carpet[i])) {
       engine.Expressions[static_cast<std::size_t>(slots)].Line = static_cast<std::int32_t>(i);
-    else
+    } else {
+      checkMemory();
       errors.push_back(CarpetPrefix(i) + engine.ErrorMessage);
+    }
     ++slots;
   }
   if (!errors.empty()) return result;

@@ -1,0 +1,97 @@
+// Memory that runs out ends the job with a clear message: never a value, a
+// formula message, a half-written picture or an abort. velmora-cli runs under a
+// lowered address-space limit, swept from too small to enough.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "TestSupport.h"
+
+using velmora::test::Put;
+using velmora::test::Slurp;
+using velmora::test::TTempDir;
+
+namespace {
+
+struct TOutcome {
+  int Exit = -1;
+  std::string Out, Err;
+};
+
+TOutcome RunLimited(const TTempDir &dir, long kilobytes, const std::string &args) {
+  const std::string command = "cd '" + dir.Path + "' && rm -f out.bmp && (ulimit -v " + std::to_string(kilobytes) +
+                              "; exec '" + std::string(VELMORA_CLI) + "' " + args + ") > .out 2> .err";
+  const int status = std::system(command.c_str());
+  TOutcome o;
+  o.Exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  o.Out = Slurp(dir.File(".out"));
+  o.Err = Slurp(dir.File(".err"));
+  return o;
+}
+
+// Runs `args` at limits from `from` to `to` MB; each run either gives exactly
+// `expected` on standard output (and exit 0) or says that memory ran out.
+void Sweep(const TTempDir &dir, const std::string &args, int from, int to, int step, const std::string &expected,
+           bool picture) {
+  int succeeded = 0, ranOut = 0;
+  for (int mb = from; mb <= to; mb += step) {
+    const TOutcome o = RunLimited(dir, mb * 1024L, args);
+    if (o.Err.find("error while loading shared libraries") != std::string::npos) continue;  // too small to start
+    const std::string at = args + " at " + std::to_string(mb) + " MB: exit " + std::to_string(o.Exit) + ", " + o.Err;
+    if (o.Exit == 0) {
+      ++succeeded;
+      EXPECT_EQ(o.Out, expected) << at;
+      if (picture) {
+        EXPECT_FALSE(Slurp(dir.File("out.bmp")).empty()) << at;
+      }
+    } else {
+      ++ranOut;
+      EXPECT_EQ(o.Exit, 2) << at;
+      EXPECT_NE(o.Err.find("メモリが足りません"), std::string::npos) << at;
+      EXPECT_EQ(o.Out, "") << at;
+      if (picture) {
+        EXPECT_EQ(Slurp(dir.File("out.bmp")), "") << at << ": no picture";
+      }
+    }
+  }
+  EXPECT_GT(succeeded, 0) << args << ": the sweep reaches enough memory";
+  EXPECT_GT(ranOut, 0) << args << ": the sweep starts with too little";
+}
+
+void WriteDocument(const std::string &path, int width, int height, const std::string &carpet, int commentLines) {
+  std::ofstream f(path, std::ios::binary);
+  f << "<VOKT 1.0>\r\n<system>\r\nImageWidth = " << width << "\r\nImageHeight = " << height
+    << "\r\n</system>\r\n<system_str>\r\nAppName = \"Velmora 2\"\r\n</system_str>\r\n<loop>\r\n";
+  for (int i = 0; i < commentLines; ++i) f << "// comment line " << i << " with some words to make it longer\r\n";
+  f << carpet << "\r\n</loop>\r\n";
+}
+
+class MemoryLimit : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (velmora::test::AddressSanitized) GTEST_SKIP() << "AddressSanitizer needs unlimited address space";
+  }
+  TTempDir Dir;
+};
+
+}  // namespace
+
+TEST_F(MemoryLimit, ALongFormula) {
+  std::string line = "1";
+  for (int i = 0; i < 60000; ++i) line += "+1";
+  Put(Dir.File("long.txt"), line + "\n");
+  Sweep(Dir, "calc long.txt", 40, 200, 10, "60001\n", false);
+}
+
+TEST_F(MemoryLimit, ABigPicture) {
+  WriteDocument(Dir.File("big.vokt"), 2000, 2000, "r = x\r\ng = y", 0);
+  Sweep(Dir, "render big.vokt -o out.bmp", 60, 200, 10, "", true);
+}
+
+TEST_F(MemoryLimit, ABigDocument) {
+  WriteDocument(Dir.File("doc.vokt"), 20, 20, "r = x", 250000);
+  Sweep(Dir, "render doc.vokt -o out.bmp", 60, 200, 10, "", true);
+}
