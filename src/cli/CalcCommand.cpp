@@ -97,6 +97,7 @@ int RunCalc(const std::vector<std::string> &args, std::FILE *out, std::FILE *err
       anyError = true;
     }
     if (!hasTokens) continue;
+    TStringList().swap(*scanner.Tokens);  // the engine scans the line again; a long one is not held twice
 
     const bool compiled = engine.SetExpression(0, lines[i]);
     if (dumpIntercode) {

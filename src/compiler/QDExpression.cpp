@@ -285,13 +285,25 @@ bool TQDExpression::CompileTokens() {
     n.Prev = i == 0 ? 0 : static_cast<int>(i) + 1;
     n.Next = i + 1 == Tokens.size() ? 1 : static_cast<int>(i) + 3;
   }
+  TStringList().swap(Tokens);  // the nodes hold the texts now
+  Closing.assign(Nodes.size(), -1);
+  std::vector<int> open;
+  for (int n = Nodes[0].Next; n != 1; n = Nodes[n].Next) {
+    if (Nodes[n].Kind == TKind::LParen) {
+      open.push_back(n);
+    } else if (Nodes[n].Kind == TKind::RParen && !open.empty()) {
+      Closing[static_cast<std::size_t>(open.back())] = n;
+      open.pop_back();
+    }
+  }
   Head = Tail = Cursor = -1;
   Depth = 0;
   TokensKept = false;
 
   const bool ok = RunLevels(0, 1, LevelCount);
   if (!TokensKept) KeepTokens(0, 1);
-  Nodes.clear();
+  std::vector<TNode>().swap(Nodes);  // a long line's nodes are not kept until the next one
+  std::vector<int>().swap(Closing);
   if (!ok) return false;
   Emit(icEnd, b);
   return true;
@@ -299,7 +311,7 @@ bool TQDExpression::CompileTokens() {
 
 void TQDExpression::KeepTokens(int head, int tail) {
   TStringList kept;
-  for (int n = Nodes[head].Next; n != tail; n = Nodes[n].Next) kept.push_back(Nodes[n].Text);
+  for (int n = Nodes[head].Next; n != tail; n = Nodes[n].Next) kept.push_back(TextOf(n));
   Tokens.swap(kept);
   TokensKept = true;
 }
@@ -353,16 +365,18 @@ int TQDExpression::FindLastNode(int level) {
 }
 
 int TQDExpression::FindClosingNode(int open) const {
-  int depth = 0;
-  for (int n = Nodes[open].Next; n != Tail; n = Nodes[n].Next) {
-    if (Nodes[n].Kind == TKind::RParen) {
-      if (depth == 0) return n;
-      --depth;
-    } else if (Nodes[n].Kind == TKind::LParen) {
-      ++depth;
-    }
+  // Paired once for the whole line: a group is reduced as a whole, so a pair
+  // stays a pair while the nodes around and inside it are reduced.
+  return Closing[static_cast<std::size_t>(open)];
+}
+
+std::string &TQDExpression::TextOf(int node) {
+  TNode &n = Nodes[static_cast<std::size_t>(node)];
+  if (n.Stars > 0) {
+    n.Text.insert(0, static_cast<std::size_t>(n.Stars), '*');
+    n.Stars = 0;
   }
-  return -1;
+  return n.Text;
 }
 
 int TQDExpression::Replace(int first, int last, std::string text) {
@@ -370,6 +384,7 @@ int TQDExpression::Replace(int first, int last, std::string text) {
   TNode &node = Nodes[first];
   node.Kind = KindOf(text);
   node.Text = std::move(text);
+  node.Stars = 0;
   const int after = Nodes[last].Next;
   node.Next = after;
   Nodes[after].Prev = first;
@@ -395,12 +410,12 @@ bool TQDExpression::ReduceLevel1() {
     case TKind::PlusPlus:
     case TKind::MinusMinus: {
       const int x = Nodes[i].Prev;  // an operand: that is what made this a postfix operator
-      if (!IsModifiableLvalueText(Nodes[x].Text, Nodes[x].Kind)) {
+      if (!IsModifiableLvalueText(TextOf(x), Nodes[x].Kind)) {
         ErrorMessage = "後置インクリメント演算子または後置デクリメント演算子のオペランドは変更可能な左辺値でなければならない";
         return false;
       }
       const std::string t = NewTemp();
-      const std::string target = AddressOf(Nodes[x].Text);
+      const std::string target = AddressOf(TextOf(x));
       Emit(icDeclare, t, NoType);
       Emit(icAssign, AddressOf(t), target);
       Emit(Nodes[i].Kind == TKind::PlusPlus ? icIncrement : icDecrement, target);
@@ -427,7 +442,7 @@ bool TQDExpression::ReduceParen(int i) {
     return false;
   }
   if (!isCall && Nodes[first].Next == j) {
-    std::string inner = Nodes[first].Text;
+    std::string inner = TextOf(first);
     Cursor = Replace(i, j, std::move(inner));
     return true;
   }
@@ -447,14 +462,14 @@ bool TQDExpression::ReduceParen(int i) {
       KeepTokens(i, j);
       return false;
     }
-    std::string r = Nodes[only].Text;
+    std::string r = TextOf(only);
     Cursor = Replace(i, j, std::move(r));
     return true;
   }
 
   TStringList args;
-  for (int n = Nodes[i].Next; n != j; n = Nodes[n].Next) args.push_back(Nodes[n].Text);
-  if (!CompileCall(Nodes[name].Text, &args)) {
+  for (int n = Nodes[i].Next; n != j; n = Nodes[n].Next) args.push_back(TextOf(n));
+  if (!CompileCall(TextOf(name), &args)) {
     if (ErrorMessage.empty()) ErrorMessage = "関数を呼び出すことができませんでした";
     return false;
   }
@@ -499,14 +514,14 @@ bool TQDExpression::ReduceLevel2() {
       if (!present) return missing("!演算子の右側は単項式でなければならない");
       const std::string t = NewTemp();
       Emit(icDeclare, t, NoType);
-      Emit(icLogicalNot, AddressOf(t), AddressOf(Nodes[x].Text));
+      Emit(icLogicalNot, AddressOf(t), AddressOf(TextOf(x)));
       Cursor = Replace(i, x, t);
       break;
     }
     case TKind::Plus: {
       if (!present) return missing("単項+演算子の右側は単項式でなければならない");
       const std::string t = NewTemp();
-      Emit(icBind, t, AddressOf(Nodes[x].Text));
+      Emit(icBind, t, AddressOf(TextOf(x)));
       Cursor = Replace(i, x, t);
       break;
     }
@@ -514,7 +529,7 @@ bool TQDExpression::ReduceLevel2() {
       if (!present) return missing("単項-演算子の右側は単項式でなければならない");
       const std::string t = NewTemp();
       Emit(icDeclare, t, NoType);
-      Emit(icNegate, AddressOf(t), AddressOf(Nodes[x].Text));
+      Emit(icNegate, AddressOf(t), AddressOf(TextOf(x)));
       Cursor = Replace(i, x, t);
       break;
     }
@@ -522,25 +537,37 @@ bool TQDExpression::ReduceLevel2() {
     case TKind::MinusMinus: {
       if (!present)
         return missing("前置インクリメント演算子または前置デクリメント演算子の右側は単項式でなければならない");
-      if (!IsModifiableLvalueText(Nodes[x].Text, Nodes[x].Kind))
+      if (!IsModifiableLvalueText(TextOf(x), Nodes[x].Kind))
         return missing("前置インクリメント演算子または前置デクリメント演算子のオペランドは変更可能な左辺値でなければならない");
       const std::string t = NewTemp();
-      Emit(Nodes[i].Kind == TKind::PlusPlus ? icIncrement : icDecrement, AddressOf(Nodes[x].Text));
-      Emit(icBind, t, AddressOf(Nodes[x].Text));
+      Emit(Nodes[i].Kind == TKind::PlusPlus ? icIncrement : icDecrement, AddressOf(TextOf(x)));
+      Emit(icBind, t, AddressOf(TextOf(x)));
       Cursor = Replace(i, x, t);
       break;
     }
     case TKind::Amp: {
       if (!present) return missing("単項&演算子の右側は単項式でなければならない");
-      std::string r = AddressOf(Nodes[x].Text);
+      std::string r = AddressOf(TextOf(x));
       Cursor = Replace(i, x, std::move(r));
       break;
     }
     case TKind::Star: {
       if (!present) return missing("単項*演算子の右側は単項式でなければならない");
-      const std::string &text = Nodes[x].Text;
-      std::string r = !text.empty() && text[0] == '&' ? text.substr(1) : "*" + text;
-      Cursor = Replace(i, x, std::move(r));
+      TNode &operand = Nodes[x];
+      if (operand.Stars == 0 && !operand.Text.empty() && operand.Text[0] == '&') {
+        Cursor = Replace(i, x, operand.Text.substr(1));
+      } else {
+        // One more "*" in front, counted instead of copied: a long run of them
+        // would otherwise rebuild an ever longer text at every step.
+        TNode &result = Nodes[i];
+        result.Text = std::move(operand.Text);
+        result.Stars = operand.Stars + 1;
+        result.Kind = TKind::Operand;
+        const int after = operand.Next;
+        result.Next = after;
+        Nodes[after].Prev = i;
+        Cursor = i;
+      }
       break;
     }
     default:  // sizeof, new, delete
@@ -567,7 +594,7 @@ bool TQDExpression::ReduceBinary(int level) {
   }
   const std::string t = NewTemp();
   Emit(icDeclare, t, NoType);
-  Emit(BinaryCode(Nodes[i].Kind), AddressOf(t), AddressOf(Nodes[a].Text), AddressOf(Nodes[b].Text));
+  Emit(BinaryCode(Nodes[i].Kind), AddressOf(t), AddressOf(TextOf(a)), AddressOf(TextOf(b)));
   Cursor = Replace(a, b, t);
   if (Levels[level - 1].RightToLeft && Nodes[Cursor].Next != Tail) Cursor = Nodes[Cursor].Next;
   return true;
@@ -593,18 +620,18 @@ bool TQDExpression::ReduceLevel15() {
     ErrorMessage = "代入演算子の右側は代入式でなければならない";
     return false;
   }
-  if (!IsModifiableLvalueText(Nodes[a].Text, Nodes[a].Kind)) {
+  if (!IsModifiableLvalueText(TextOf(a), Nodes[a].Kind)) {
     ErrorMessage = "代入演算子の左オペランドは変更可能な左辺値でなければならない";
     return false;
   }
   const std::string t = NewTemp();
   if (Nodes[i].Kind == TKind::Assign) {
-    Emit(icAssign, AddressOf(Nodes[a].Text), AddressOf(Nodes[b].Text));
+    Emit(icAssign, AddressOf(TextOf(a)), AddressOf(TextOf(b)));
   } else {
-    Emit(BinaryCode(Nodes[i].Kind), AddressOf(Nodes[a].Text), AddressOf(Nodes[a].Text),
-         AddressOf(Nodes[b].Text));
+    Emit(BinaryCode(Nodes[i].Kind), AddressOf(TextOf(a)), AddressOf(TextOf(a)),
+         AddressOf(TextOf(b)));
   }
-  Emit(icBind, t, AddressOf(Nodes[a].Text));
+  Emit(icBind, t, AddressOf(TextOf(a)));
   Cursor = Replace(a, b, t);
   if (Nodes[Cursor].Next != Tail) Cursor = Nodes[Cursor].Next;
   return true;
@@ -623,10 +650,10 @@ bool TQDExpression::ReduceLevel16() {
     ErrorMessage = "コンマ演算子の右側は代入式でなければならない";
     return false;
   }
-  std::string r = Nodes[b].Text;
-  if (IsModifiableLvalueText(Nodes[b].Text, Nodes[b].Kind)) {
+  std::string r = TextOf(b);
+  if (IsModifiableLvalueText(TextOf(b), Nodes[b].Kind)) {
     r = NewTemp();
-    Emit(icBind, r, AddressOf(Nodes[b].Text));
+    Emit(icBind, r, AddressOf(TextOf(b)));
   }
   Cursor = Replace(a, b, std::move(r));
   return true;

@@ -96,12 +96,14 @@ class TQDExpression {
   // range (a token's level depends only on its text and on whether its left
   // neighbour is an operand), nor of those more than one place to its right.
   struct TNode {
-    std::string Text;
+    std::string Text;  // after Stars times "*"
+    int Stars = 0;
     int Prev = -1;
     int Next = -1;
     TKind Kind = TKind::Operand;
   };
   std::vector<TNode> Nodes;
+  std::vector<int> Closing;  // for each "(" node its ")" node, or -1
   int Head = -1;    // sentinel before the range being compiled ("(" of a group)
   int Tail = -1;    // sentinel after it (its ")")
   int Cursor = -1;  // where the search for the current level resumes
@@ -116,6 +118,8 @@ class TQDExpression {
   int FindClosingNode(int open) const;
   bool IsModifiableLvalueText(const std::string &text, TKind kind) const;
   int Replace(int first, int last, std::string text);
+  // The node's whole text (its counted "*"s written out).
+  std::string &TextOf(int node);
   void KeepTokens(int head, int tail);
   std::string NewTemp();
   void Emit(std::uint8_t code, std::string o1, std::string o2 = {}, std::string o3 = {},

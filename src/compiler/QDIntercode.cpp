@@ -62,9 +62,7 @@ bool TQDIntercodeManager::Grow(int factor) {
     return false;
   }
   try {
-    std::vector<TQDIntercode> bigger(static_cast<std::size_t>(Capacity) * static_cast<std::size_t>(factor));
-    for (std::int32_t i = 0; i < Count; ++i) bigger[static_cast<std::size_t>(i)] = std::move(Items[static_cast<std::size_t>(i)]);
-    Items.swap(bigger);
+    Items.resize(static_cast<std::size_t>(Capacity) * static_cast<std::size_t>(factor));  // all or nothing
     Capacity *= factor;
     return true;
   } catch (const std::bad_alloc &) {

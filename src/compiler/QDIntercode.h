@@ -2,8 +2,8 @@
 // Intermediate code: straight-line three-address instructions whose operands are
 // texts naming temporaries, constants and variables ("&name" for a place).
 #include <cstdint>
+#include <deque>
 #include <string>
-#include <vector>
 
 namespace velmora {
 
@@ -46,7 +46,9 @@ class TQDIntercodeManager {
 
   std::int32_t Capacity = 0;
   std::int32_t Count = 0;
-  std::vector<TQDIntercode> Items;
+  // Grows in place block by block: a long line's code is never copied or held
+  // twice while it grows.
+  std::deque<TQDIntercode> Items;
   std::string ErrorMessage;
 
   int GetCount() const { return Count; }

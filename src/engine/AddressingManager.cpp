@@ -6,6 +6,7 @@ namespace velmora {
 
 TAddressingManager::TAddressingManager(std::int32_t capacity) {
   Identifiers.resize(static_cast<std::size_t>(capacity > 0 ? capacity : 0));
+  FirstIndex.reserve(Identifiers.size());  // no rehashing while a long line binds its names
 }
 
 std::int32_t TAddressingManager::Search(const std::string &name) {

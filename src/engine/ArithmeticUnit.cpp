@@ -221,7 +221,9 @@ bool TArithmeticUnit::Compile(int index, const std::string &text) {
   std::int32_t block = 1;
   Parser.Intercode = &Intercode;
   Parser.BlockNumber = &block;
-  Parser.Tokens = tokens;
+  // The tokens are the parser's now; a long line is not kept twice.
+  Parser.Tokens = std::move(tokens);
+  tokens = TStringList();
   Parser.TempCount = 0;
   const bool compiled = Parser.Compile();
   Parser.BlockNumber = nullptr;
@@ -305,7 +307,14 @@ bool TArithmeticUnit::ResolveOperand(const std::string &text, TOperand &operand,
 
 bool TArithmeticUnit::Translate(TExpression &slot, TTranslation &t) {
   const int n = Intercode.GetCount();
-  slot.Code.reserve(static_cast<std::size_t>(n));
+  // Room for exactly the instructions that become code (declarations and
+  // bindings become none).
+  std::size_t produced = 0;
+  for (int i = 0; i < n; ++i) {
+    const std::uint8_t code = Intercode.Items[static_cast<std::size_t>(i)].Code;
+    produced += code != icDeclare && code != icBegin && code != icBind;
+  }
+  slot.Code.reserve(produced);
   auto emit = [&](const TQDIntercode &c, int operands) {
     TInstruction ins;
     ins.Opcode = c.Code;
@@ -326,7 +335,7 @@ bool TArithmeticUnit::Translate(TExpression &slot, TTranslation &t) {
     if (!t.Bindings->Add(name, kind, value)) throw std::bad_alloc();
   };
   for (int i = 0; i < n; ++i) {
-    TQDIntercode c = Intercode.Get(i);
+    TQDIntercode &c = Intercode.Items[static_cast<std::size_t>(i)];
     switch (c.Code) {
       case icDeclare:
         bind(c.Operand1, TAddressingManager::KindWork, t.Declared);
@@ -382,16 +391,19 @@ bool TArithmeticUnit::Translate(TExpression &slot, TTranslation &t) {
         if (c.ArgCount != 2) return refuse(ArgumentMismatch);
         if (!emit(c, 3)) return false;
         break;
-      case icEnd:
+      case icEnd: {
         if (Parser.Tokens.size() != 1) return refuse("数式の処理に失敗した");
-        c.Operand1 = Parser.AddressOf(Parser.Tokens[0]);
+        // The result is the one token left; the stored code keeps its end as it was.
+        TQDIntercode end = c;
+        end.Operand1 = Parser.AddressOf(Parser.Tokens[0]);
         if (!Parser.ErrorMessage.empty()) {
           ErrorMessage = Parser.ErrorMessage;
           return false;
         }
-        if (!emit(c, 1)) return false;
+        if (!emit(end, 1)) return false;
         t.EndSeen = true;
         break;
+      }
       default:
         return refuse(SyntaxError);
     }

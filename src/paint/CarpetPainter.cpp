@@ -319,6 +319,7 @@ TPaintResult PaintCarpet(TArithmeticUnit &engine, const TStringList &constants, 
     scanner.Text = constants[i];
     if (!scanner.Tokenize()) checkMemory(), errors.push_back(ConstantsPrefix(i) + scanner.ErrorMessage);
     if (scanner.Tokens->empty()) continue;
+    TStringList().swap(*scanner.Tokens);  // the engine scans the line again
     long double value;
     if (!engine.SetExpression(0, constants[i]) || !engine.Calculate(0, value)) {
       checkMemory();
@@ -332,6 +333,7 @@ TPaintResult PaintCarpet(TArithmeticUnit &engine, const TStringList &constants, 
     scanner.Text = carpet[i];
     if (!scanner.Tokenize()) checkMemory(), errors.push_back(CarpetPrefix(i) + scanner.ErrorMessage);
     if (scanner.Tokens->empty()) continue;
+    TStringList().swap(*scanner.Tokens);
     if (slots >= engine.ExpressionCount) {
       errors.push_back(CarpetPrefix(i) + "絨毯の数式が多すぎます．");
       return result;
