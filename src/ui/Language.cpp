@@ -4,8 +4,21 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
+#include <QtGlobal>
 
 namespace velmora {
+
+void PrepareJapaneseLocale() {
+  // LC_ALL would override the categories set below; it becomes the default
+  // (LANG) for everything else instead.
+  const QByteArray all = qgetenv("LC_ALL");
+  if (!all.isEmpty()) {
+    qputenv("LANG", all);
+    qunsetenv("LC_ALL");
+  }
+  qputenv("LC_MESSAGES", "ja_JP.UTF-8");
+  qputenv("LC_TIME", "ja_JP.UTF-8");
+}
 
 bool UseJapanese() {
   QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));

@@ -33,6 +33,7 @@ class TApplication : public QApplication {
 
 int main(int argc, char **argv) {
   velmora::text::CleanUpOnSignals();
+  velmora::PrepareJapaneseLocale();
   TApplication app(argc, argv);
   app.setApplicationName(QStringLiteral("Velmora 2"));
   if (!velmora::UseJapanese())

@@ -6,6 +6,7 @@
 
 int main(int argc, char **argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  velmora::PrepareJapaneseLocale();
   QApplication app(argc, argv);
   velmora::UseJapanese();  // as the program does at start
   ::testing::InitGoogleTest(&argc, argv);

@@ -2,6 +2,7 @@
 #include <QColorDialog>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLocale>
 #include <QApplication>
 #include <QKeySequence>
 #include <QSignalSpy>
@@ -543,6 +544,10 @@ TEST_F(MainFormTest, PictureDialogsAreJapaneseAndOfferPng) {
             QStringLiteral("%1 already exists.\nDo you want to replace it?"));
   EXPECT_NE(QColorDialog::tr("&Basic colors"), QStringLiteral("&Basic colors"));
   EXPECT_NE(QColorDialog::tr("Select Color"), QStringLiteral("Select Color"));
+  // Sizes and dates in the file list follow a Japanese locale.
+  EXPECT_EQ(QLocale::system().language(), QLocale::Japanese);
+  EXPECT_NE(QLocale::system().formattedDataSize(206).indexOf(QStringLiteral("バイト")), -1)
+      << QLocale::system().formattedDataSize(206).toStdString();
 }
 
 // The math error records could not grow: a box, also when a painting thread
