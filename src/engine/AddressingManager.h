@@ -18,6 +18,10 @@ class TAddressingManager {
   };
 
   explicit TAddressingManager(std::int32_t capacity);
+  // Names of the form prefix + a decimal number below the capacity (the
+  // parser's temporaries: nearly every name bound) are then found by their
+  // number instead of through the hash table.
+  TAddressingManager(std::int32_t capacity, std::string numberedPrefix);
 
   std::int32_t Count = 0;
   std::vector<TIdentifier> Identifiers;  // room for the capacity; never grown
@@ -29,6 +33,10 @@ class TAddressingManager {
 
  private:
   std::unordered_map<std::string, std::int32_t> FirstIndex;  // keeps look-ups constant time
+  std::string NumberedPrefix;
+  std::vector<std::int32_t> FirstNumbered;  // by number; -1 when not bound
+  // The number of a prefix + number name, or -1.
+  std::int32_t NumberOf(const std::string &name) const;
 };
 
 }  // namespace velmora

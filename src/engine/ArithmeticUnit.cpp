@@ -234,7 +234,7 @@ bool TArithmeticUnit::Compile(int index, const std::string &text) {
   }
 
   slot.Code.clear();
-  TAddressingManager bindings(Parser.TempCount + 10);
+  TAddressingManager bindings(Parser.TempCount + 10, Parser.TempPrefix);
   t.Bindings = &bindings;
   bool ok = Translate(slot, t);
   if (ok && !t.EndSeen) {
