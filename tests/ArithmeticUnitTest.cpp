@@ -229,6 +229,30 @@ TEST(ArithmeticUnitCompile, WorkAreaGrowsForManyTemporaries) {
   EXPECT_EQ(v, 201);
 }
 
+// A long line's intermediate code may be let go of while it is translated:
+// the same code and value, and a failure half-way leaves a clean manager.
+TEST(ArithmeticUnitCompile, LongLinesTranslateTheSameWithoutKeepingTheirIntercode) {
+  std::string line = "r = 0.5";
+  for (int i = 0; i < 3000; ++i) line += (i % 3 == 0 ? " + sin(" : i % 3 == 1 ? " * (" : " - (") + std::to_string(i) + ")";
+  TArithmeticUnit keep, release;
+  release.KeepIntercode = false;
+  ASSERT_TRUE(keep.SetExpression(0, line)) << keep.ErrorMessage;
+  ASSERT_TRUE(release.SetExpression(0, line)) << release.ErrorMessage;
+  EXPECT_GT(keep.Intercode.GetCount(), 5000);
+  EXPECT_EQ(release.Intercode.GetCount(), 0);
+  EXPECT_EQ(release.Intercode.Capacity, 500);
+  ASSERT_EQ(keep.Expressions[0].Code.size(), release.Expressions[0].Code.size());
+  long double a = 0, b = 0;
+  ASSERT_TRUE(keep.Calculate(0, a));
+  ASSERT_TRUE(release.Calculate(0, b));
+  EXPECT_EQ(FormatGeneral(a), FormatGeneral(b));
+  // Refused in the middle of the translation (a comparison), then a short line.
+  EXPECT_FALSE(release.SetExpression(0, line + " + (1 < 2)"));
+  EXPECT_EQ(release.ErrorMessage, "論理演算は使用できない");
+  EXPECT_EQ(release.Intercode.GetCount(), 0);
+  EXPECT_EQ(RunLine(release, "r = 2 * 3").Text(), "6");
+}
+
 TEST(ArithmeticUnitCompile, NumbersAreTheNearestLongDouble) {
   TArithmeticUnit e;
   EXPECT_TRUE(SameBits(RunLine(e, "0.1").Value, 0.1L));

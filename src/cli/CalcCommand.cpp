@@ -78,6 +78,7 @@ int RunCalc(const std::vector<std::string> &args, std::FILE *out, std::FILE *err
 
   TArithmeticUnit engine;
   engine.MathErrorMode = mathErrors;
+  engine.KeepIntercode = dumpIntercode;
   TQDString scanner;
   bool anyError = false;
   const std::vector<std::string> lines = text::SplitLines(bytes);

@@ -8,7 +8,6 @@ namespace velmora {
 
 namespace {
 constexpr const char *OutOfMemory = "Memory allocation has been failed.";
-constexpr std::int32_t InitialCapacity = 500;
 }  // namespace
 
 const char *IntercodeName(std::uint8_t code) {
@@ -27,6 +26,18 @@ TQDIntercodeManager::TQDIntercodeManager() {
     Items.resize(InitialCapacity);
     Capacity = InitialCapacity;
   } catch (const std::bad_alloc &) {
+    ErrorMessage = OutOfMemory;
+  }
+}
+
+void TQDIntercodeManager::Reset() {
+  Count = 0;
+  std::deque<TQDIntercode>().swap(Items);
+  try {
+    Items.resize(InitialCapacity);
+    Capacity = InitialCapacity;
+  } catch (const std::bad_alloc &) {
+    Capacity = 0;  // as after a failed construction: the next Add reports it
     ErrorMessage = OutOfMemory;
   }
 }

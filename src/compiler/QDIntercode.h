@@ -51,8 +51,12 @@ class TQDIntercodeManager {
   std::deque<TQDIntercode> Items;
   std::string ErrorMessage;
 
+  static constexpr std::int32_t InitialCapacity = 500;
+
   int GetCount() const { return Count; }
   void Clear() { Count = 0; }
+  // Empty with the first capacity again, the memory of a grown list given back.
+  void Reset();
   bool Add(const TQDIntercode &item);
   bool Add(TQDIntercode &&item);
   TQDIntercode Get(int index);

@@ -307,14 +307,25 @@ bool TArithmeticUnit::ResolveOperand(const std::string &text, TOperand &operand,
 
 bool TArithmeticUnit::Translate(TExpression &slot, TTranslation &t) {
   const int n = Intercode.GetCount();
-  // Room for exactly the instructions that become code (declarations and
-  // bindings become none).
-  std::size_t produced = 0;
-  for (int i = 0; i < n; ++i) {
-    const std::uint8_t code = Intercode.Items[static_cast<std::size_t>(i)].Code;
-    produced += code != icDeclare && code != icBegin && code != icBind;
+  // A long line's intermediate code is let go of as it is translated, unless
+  // someone wants to read it afterwards: the two are never held whole at once.
+  const bool release = !KeepIntercode && Intercode.Capacity > TQDIntercodeManager::InitialCapacity;
+  struct TReleaseAtEnd {
+    TQDIntercodeManager *Manager;
+    ~TReleaseAtEnd() {
+      if (Manager) Manager->Reset();
+    }
+  } releaseAtEnd{release ? &Intercode : nullptr};
+  if (!release) {
+    // Room for exactly the instructions that become code (declarations and
+    // bindings become none).
+    std::size_t produced = 0;
+    for (int i = 0; i < n; ++i) {
+      const std::uint8_t code = Intercode.Items[static_cast<std::size_t>(i)].Code;
+      produced += code != icDeclare && code != icBegin && code != icBind;
+    }
+    slot.Code.reserve(produced);
   }
-  slot.Code.reserve(produced);
   auto emit = [&](const TQDIntercode &c, int operands) {
     TInstruction ins;
     ins.Opcode = c.Code;
@@ -335,7 +346,8 @@ bool TArithmeticUnit::Translate(TExpression &slot, TTranslation &t) {
     if (!t.Bindings->Add(name, kind, value)) throw std::bad_alloc();
   };
   for (int i = 0; i < n; ++i) {
-    TQDIntercode &c = Intercode.Items[static_cast<std::size_t>(i)];
+    if (release && i > 0) Intercode.Items.pop_front();  // the one before is done
+    TQDIntercode &c = Intercode.Items[release ? 0 : static_cast<std::size_t>(i)];
     switch (c.Code) {
       case icDeclare:
         bind(c.Operand1, TAddressingManager::KindWork, t.Declared);

@@ -79,6 +79,10 @@ class TArithmeticUnit {
   // The last SetExpression or Calculate failed because memory ran out (and
   // ErrorMessage says so): the caller's job ends, it is no formula error.
   bool OutOfMemory = false;
+  // Keep the intermediate code of the last SetExpression for reading (calc's
+  // dump). Without it, the code of a long line is released while it is
+  // translated and Intercode is empty afterwards.
+  bool KeepIntercode = true;
 
   std::int32_t SearchVariable(const std::string &name, bool create);
   long double *GetVariablePointer(const std::string &name, bool create);

@@ -306,6 +306,7 @@ TPaintResult PaintCarpet(TArithmeticUnit &engine, const TStringList &constants, 
   TQDString scanner;
   const int width = picture.Width, height = picture.Height;
 
+  engine.KeepIntercode = false;  // nobody reads it after a paint; a long line's is let go early
   *engine.GetVariablePointer("ImgW", true) = width;
   *engine.GetVariablePointer("ImgH", true) = height;
 
