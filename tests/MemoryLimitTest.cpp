@@ -95,3 +95,22 @@ TEST_F(MemoryLimit, ABigDocument) {
   WriteDocument(Dir.File("doc.vokt"), 20, 20, "r = x", 250000);
   Sweep(Dir, "render doc.vokt -o out.bmp", 60, 200, 10, "", true);
 }
+
+// Long lines cost memory in proportion to their length: these needed
+// gigabytes (a run of "*" rebuilt its text at every step) or over 500 MB.
+TEST_F(MemoryLimit, LongLinesStayWithinLinearMemory) {
+  Put(Dir.File("stars.txt"), std::string(100000, '*') + "x\n");
+  TOutcome o = RunLimited(Dir, 150 * 1024L, "calc stars.txt");
+  EXPECT_EQ(o.Exit, 1) << o.Err;
+  EXPECT_EQ(o.Out, "定数式(1行目): アドレスに関する演算は行えない.\n");
+  std::string sum = "1";
+  for (int i = 1; i < 500000; ++i) sum += "+1";
+  Put(Dir.File("sum.txt"), sum + "\n");
+  o = RunLimited(Dir, 400 * 1024L, "calc sum.txt");
+  EXPECT_EQ(o.Exit, 0) << o.Err;
+  EXPECT_EQ(o.Out, "500000\n");
+  Put(Dir.File("deep.txt"), std::string(500000, '(') + "x" + std::string(500000, ')') + "\n");
+  o = RunLimited(Dir, 250 * 1024L, "calc deep.txt");
+  EXPECT_EQ(o.Exit, 1) << o.Err;
+  EXPECT_EQ(o.Out, "定数式(1行目): 括弧の入れ子が深すぎる(256重まで)\n");
+}
