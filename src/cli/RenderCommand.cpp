@@ -1,7 +1,6 @@
 #include "cli/RenderCommand.h"
 
 #include <atomic>
-#include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <unistd.h>
@@ -162,9 +161,8 @@ int RunRender(const std::vector<std::string> &args, std::FILE *out, std::FILE *e
   TPicture picture;
   std::string error;
   // Without an input picture the new one is white: its pixels are made only
-  // once the formulas have compiled, so an error in a huge document is quick.
-  int width = 0, height = 0;
-  bool blank = false;
+  // once the formulas have compiled (control.Prepare), so an error in a huge
+  // document is quick.
   if (!o.Input.empty()) {
     std::string warning;
     if (!LoadPicture(o.Input, picture, error, &warning)) {
@@ -172,25 +170,21 @@ int RunRender(const std::vector<std::string> &args, std::FILE *out, std::FILE *e
       return 2;
     }
     if (!warning.empty()) std::fprintf(err, "velmora-cli render: %s: %s\n", o.Input.c_str(), warning.c_str());
-  } else {
-    if (!PictureSizeOf(work.Width, work.Height, width, height, error)) {
-      std::fprintf(err, "velmora-cli render: %s: %s\n", o.Document.c_str(), error.c_str());
-      return 2;
-    }
-    blank = true;
+  } else if (!PictureSizeOf(work.Width, work.Height, picture.Width, picture.Height, error)) {
+    std::fprintf(err, "velmora-cli render: %s: %s\n", o.Document.c_str(), error.c_str());
+    return 2;
   }
   if (o.HasSize) {
     if (!CheckPictureSize(o.Width, o.Height, error)) {
       std::fprintf(err, "velmora-cli render: %s\n", error.c_str());
       return 2;
     }
-    width = static_cast<int>(o.Width);
-    height = static_cast<int>(o.Height);
-    if (!blank) picture.Resize(width, height);
-  }
-  if (blank) {
-    picture.Width = width;
-    picture.Height = height;
+    if (picture.Pixels.empty()) {
+      picture.Width = static_cast<int>(o.Width);
+      picture.Height = static_cast<int>(o.Height);
+    } else {
+      picture.Resize(static_cast<int>(o.Width), static_cast<int>(o.Height));
+    }
   }
 
   TArithmeticUnit engine;

@@ -96,7 +96,6 @@ QImage ToQImage(const TPicture &picture) {
 std::string ReaderReason(QImageReader::ImageReaderError error) {
   switch (error) {
     case QImageReader::UnsupportedFormatError: return "この形式の画像には対応していません．";
-    case QImageReader::InvalidDataError: return "画像データが壊れています．";
     case QImageReader::DeviceError: return "ファイルを読めません．";
     default: return "画像データを解釈できません．";
   }
