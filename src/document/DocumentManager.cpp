@@ -67,6 +67,19 @@ void TDocumentManager::Open() {
   OpenDialog->InitialDir = InitialDir;
   std::string chosen;
   if (!OpenDialog->Execute(chosen)) return;
+  OpenChosen(chosen);
+}
+
+void TDocumentManager::OpenFile(const std::string &fileName) {
+  if (!OpenAction) {
+    ShowMessage("OpenActionがリンクされていません．\n開発元にエラー内容を送信してください．", ManagerCaption, Warning);
+    return;
+  }
+  if (!CloseQuery()) return;
+  OpenChosen(fileName);
+}
+
+void TDocumentManager::OpenChosen(const std::string &chosen) {
   struct stat st {};
   if (::stat(chosen.c_str(), &st) != 0) {
     ShowMessage(chosen + "は存在しません．", ManagerCaption, Warning);

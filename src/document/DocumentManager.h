@@ -36,12 +36,18 @@ class TDocumentManager {
 
   void New();
   void Open();
+  // Opens a named file as Open does with the file its dialog gave (a recent
+  // document, a file dropped on the window or named on the command line).
+  void OpenFile(const std::string &fileName);
   void Save();
   void SaveAs();
   // True when the document may be closed (saved, or the user said so).
   bool CloseQuery();
 
   int ShowMessage(const std::string &text, const std::string &caption, int flags);
+
+ private:
+  void OpenChosen(const std::string &chosen);
 };
 
 // The folder of the running executable, without a trailing separator.

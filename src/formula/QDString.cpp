@@ -228,10 +228,11 @@ void TQDString::Step(TStringWalk &walk, const std::u32string &text, std::size_t 
   }
 }
 
-std::u32string TQDString::RemoveLineComment(const std::u32string &text) const {
+std::u32string TQDString::RemoveLineComment(const std::u32string &text, std::vector<TPart> *removed) const {
   TStringWalk walk;
   for (std::size_t p = 0; p < text.size(); ++p) {
     if (!walk.Inside && CanStartMark(text[p]) && SlotAt(text, p, LineCommentOpeners) != -1) {
+      if (removed) removed->push_back({p, text.size() - p, TPartKind::Comment});
       return text.substr(0, p) + U" ";
     }
     Step(walk, text, p);
@@ -239,12 +240,14 @@ std::u32string TQDString::RemoveLineComment(const std::u32string &text) const {
   return text;
 }
 
-std::u32string TQDString::RemoveBlockComments(const std::u32string &text) const {
+std::u32string TQDString::RemoveBlockComments(const std::u32string &text, std::vector<TPart> *removed,
+                                               std::vector<std::size_t> *origin) const {
   std::u32string out;
   out.reserve(text.size());
   TStringWalk walk;
   std::size_t p = 0;
   while (p < text.size()) {
+    if (origin) origin->push_back(p);
     if (walk.Inside || !CanStartMark(text[p]) || SlotAt(text, p, BlockCommentOpeners) == -1) {
       out += text[p];
       Step(walk, text, p);
@@ -265,6 +268,7 @@ std::u32string TQDString::RemoveBlockComments(const std::u32string &text) const 
       Step(walk, text, q);
     }
     out += U' ';
+    if (removed) removed->push_back({p, (end < 0 ? text.size() : static_cast<std::size_t>(end)) - p, TPartKind::Comment});
     if (end < 0) break;  // an unclosed comment runs to the end of the line
     // The space that replaces the comment is outside any string and ends any escape.
     p = static_cast<std::size_t>(end);
@@ -326,13 +330,20 @@ bool TQDString::TokenizeText() {
   const std::u32string work = RemoveComments(text::DecodeUtf8(Text));
   Work = &work;
   Tokens = std::make_unique<TStringList>();
+  ScanTokens();
+  Work = nullptr;
+  return ErrorMessage.empty();
+}
 
+void TQDString::ScanTokens() {
+  const std::u32string &work = *Work;
   std::size_t p = 0;
   TMode mode = ModeAt(p);
   std::u32string t;
   while (p < Size()) {
     t.clear();
     bool opensString = false;
+    const std::size_t start = p;
     switch (mode) {
       case TMode::Number: {
         const std::u32string s = ScanNumber(p);
@@ -372,18 +383,68 @@ bool TQDString::TokenizeText() {
         break;
       }
       case TMode::Word: {
-        const std::size_t start = p;
         while (p < Size() && !IsSymbolAt(p)) ++p;
         t = work.substr(start, p - start);
         break;
       }
     }
+    if (Recording) {
+      static constexpr TPartKind kinds[] = {TPartKind::Number, TPartKind::Symbol, TPartKind::String, TPartKind::Word};
+      Record(start, p, opensString ? TPartKind::String : kinds[static_cast<int>(mode)]);
+    }
     std::string token = Trimmed(t);
     if (!token.empty()) Tokens->push_back(std::move(token));
     mode = opensString ? TMode::String : ModeAt(p);
   }
-  Work = nullptr;
-  return ErrorMessage.empty();
+}
+
+void TQDString::Record(std::size_t begin, std::size_t end, TPartKind kind) {
+  // The text of a string with its closing quote joins the opening quote's part.
+  if (kind == TPartKind::String && !Recording->empty() && Recording->back().Kind == TPartKind::String) {
+    if (end > begin) Recording->back().Length = end - Recording->back().Begin;
+    return;
+  }
+  // Leading and trailing spaces are nobody's part (a symbol may be one space).
+  while (begin < end && IsTrimmed(At(begin))) ++begin;
+  while (end > begin && IsTrimmed(At(end - 1))) --end;
+  if (begin < end) Recording->push_back({begin, end - begin, kind});
+}
+
+std::vector<TQDString::TPart> TQDString::Parts() {
+  std::vector<TPart> comments, scanned;
+  std::vector<std::size_t> origin;
+  const std::u32string decoded = text::DecodeUtf8(Text);
+  const std::u32string work = RemoveBlockComments(RemoveLineComment(decoded, &comments), &comments, &origin);
+  // The block comments' positions are in the text without its line comment,
+  // which is the same text up to where the line comment began.
+  Work = &work;
+  Recording = &scanned;
+  const std::string savedError = ErrorMessage;
+  std::unique_ptr<TStringList> savedTokens = std::move(Tokens);
+  Tokens = std::make_unique<TStringList>();
+  struct TRestore {
+    TQDString &Scanner;
+    const std::string &Error;
+    std::unique_ptr<TStringList> &Tokens;
+    ~TRestore() {
+      Scanner.Work = nullptr;
+      Scanner.Recording = nullptr;
+      Scanner.ErrorMessage = Error;
+      Scanner.Tokens = std::move(Tokens);
+    }
+  } restore{*this, savedError, savedTokens};
+  ScanTokens();
+  std::vector<TPart> parts;
+  parts.reserve(scanned.size() + comments.size());
+  for (const TPart &part : scanned) {
+    // A part ends on the last character it covers, so a space that stood for a
+    // comment is never inside one.
+    const std::size_t begin = origin[part.Begin], last = origin[part.Begin + part.Length - 1];
+    parts.push_back({begin, last + 1 - begin, part.Kind});
+  }
+  parts.insert(parts.end(), comments.begin(), comments.end());
+  std::sort(parts.begin(), parts.end(), [](const TPart &a, const TPart &b) { return a.Begin < b.Begin; });
+  return parts;
 }
 
 bool TQDString::IsNumberToken(int index) const {

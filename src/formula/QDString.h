@@ -58,8 +58,19 @@ class TQDString {
   // Comment removal on its own (each comment becomes one space); exposed for tests.
   std::u32string RemoveComments(const std::u32string &text) const;
 
+  // What the parts of Text are, as a scan sees them (for colouring formulas):
+  // positions and lengths in characters of Text, in text order. Spaces and
+  // what a scan drops are in no part. A string's part includes its quotes.
+  enum class TPartKind { Comment, String, Number, Symbol, Word };
+  struct TPart {
+    std::size_t Begin = 0, Length = 0;
+    TPartKind Kind = TPartKind::Word;
+  };
+  std::vector<TPart> Parts();
+
  private:
   bool TokenizeText();
+  void ScanTokens();  // the tokens of *Work, appended to Tokens
   enum class TMode { Number, Symbol, String, Word };
 
   const std::u32string *Work = nullptr;  // the text being scanned
@@ -103,8 +114,13 @@ class TQDString {
     std::size_t Skip = 0;
   };
   void Step(TStringWalk &walk, const std::u32string &text, std::size_t p) const;
-  std::u32string RemoveLineComment(const std::u32string &text) const;
-  std::u32string RemoveBlockComments(const std::u32string &text) const;
+  // With `removed`, the comments taken out are noted (positions in `text`);
+  // with `origin`, the position in `text` of each character of the result.
+  std::u32string RemoveLineComment(const std::u32string &text, std::vector<TPart> *removed = nullptr) const;
+  std::u32string RemoveBlockComments(const std::u32string &text, std::vector<TPart> *removed = nullptr,
+                                     std::vector<std::size_t> *origin = nullptr) const;
+  std::vector<TPart> *Recording = nullptr;  // parts of the working text, while Parts() scans
+  void Record(std::size_t begin, std::size_t end, TPartKind kind);
 };
 
 }  // namespace velmora

@@ -102,8 +102,10 @@ struct TPixelRunner {
 // Serialises progress calls from several threads, keeping `done` rising.
 class TProgressCounter {
  public:
-  TProgressCounter(const TPaintProgress &progress, int width) : Progress(progress), Width(width) {}
-  void ColumnDone() {
+  TProgressCounter(const TPaintControl &control, int width)
+      : Progress(control.Progress), ColumnPainted(control.ColumnPainted), Width(width) {}
+  void ColumnDone(const TPicture &painted, int x) {
+    if (ColumnPainted) ColumnPainted(painted, x);
     if (!Progress) return;
     std::lock_guard<std::mutex> lock(Mutex);
     Progress(++Done, Width);
@@ -111,6 +113,7 @@ class TProgressCounter {
 
  private:
   const TPaintProgress &Progress;
+  const std::function<void(const TPicture &, int)> &ColumnPainted;
   const int Width;
   std::mutex Mutex;
   int Done = 0;
@@ -165,14 +168,14 @@ TLoopEnd PaintColumns(TPixelRunner &runner, const TPicture &source, TPicture &pa
       for (int j = 0; j < count; ++j) painted.SetPixel(px, py + j, colours[j]);
       done += count;
     }
-    progress.ColumnDone();
+    progress.ColumnDone(painted, px);
   }
   return TLoopEnd::Done;
 }
 
 TLoopEnd PaintSequentially(TPixelRunner &runner, const TPicture &source, TPicture &painted,
                            const TPaintControl &control, TFailure &failure) {
-  TProgressCounter progress(control.Progress, source.Width);
+  TProgressCounter progress(control, source.Width);
   std::int64_t done = 0;
   return PaintColumns(runner, source, painted, 0, source.Width, [&] { return Cancelled(control); }, progress, failure,
                       done);
@@ -204,7 +207,7 @@ TLoopEnd PaintInParallel(TPixelRunner &runner, int threads, const TPicture &sour
   }
   std::atomic<int> nextChunk{0};
   std::atomic<int> firstFailedChunk{chunkCount};  // chunks after a failed one need not run
-  TProgressCounter progress(control.Progress, width);
+  TProgressCounter progress(control, width);
 
   // No run of columns can add more records than the joined list has room for.
   const std::int32_t room = std::max(0, MathErrorManager().Limit - MathErrorManager().Count);

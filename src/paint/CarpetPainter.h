@@ -36,6 +36,11 @@ struct TPaintControl {
   // Called once every formula has compiled, before the first pixel: a caller
   // may make the picture's pixels only now (a formula error then costs none).
   std::function<void()> Prepare;
+  // Called from the painting thread that finished column `x` of the new
+  // picture, before the progress call for it. Only that column may be read,
+  // and only during the call: the new picture goes away or moves when the
+  // paint ends.
+  std::function<void(const TPicture &painted, int x)> ColumnPainted;
 };
 
 // Paints `picture` in place. Compile errors stop before any pixel is computed

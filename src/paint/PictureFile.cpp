@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "paint/JpegCodec.h"
+#include "paint/PictureImage.h"
 #include "text/LineList.h"
 
 namespace velmora {
@@ -78,18 +79,6 @@ bool CheckPngChunks(const std::string &bytes, std::string &error) {
   }
   error = "PNG ファイルが壊れています（チャンクがファイルの終わりを越えています）．";
   return false;
-}
-
-QImage ToQImage(const TPicture &picture) {
-  QImage image(picture.Width, picture.Height, QImage::Format_RGB32);
-  for (int y = 0; y < picture.Height; ++y) {
-    auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
-    for (int x = 0; x < picture.Width; ++x) {
-      const std::uint32_t c = picture.Pixel(x, y);
-      line[x] = qRgb(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF);
-    }
-  }
-  return image;
 }
 
 // The readers' own reasons are English; say them in the program's words.

@@ -1,6 +1,8 @@
 #include "ui/ErrorShowUnit.h"
 
 #include <QFrame>
+#include <QMouseEvent>
+#include <QRegularExpression>
 #include <QTextBlock>
 #include <QLabel>
 #include <QVBoxLayout>
@@ -10,6 +12,17 @@
 namespace velmora {
 
 TErrorShowForm *ErrorShowForm = nullptr;
+
+bool ErrorPlaceOf(const std::string &errorLine, TErrorPlace &place) {
+  static const QRegularExpression pattern(QStringLiteral("^(定数式|絨毯の数式)\\(([0-9]{1,9})行目\\): "));
+  const QRegularExpressionMatch match = pattern.match(QString::fromStdString(errorLine));
+  if (!match.hasMatch()) return false;
+  const int line = match.captured(2).toInt();
+  if (line < 1) return false;
+  place.Memo = match.captured(1) == QStringLiteral("定数式") ? TErrorPlace::Constants : TErrorPlace::Carpet;
+  place.Line = line - 1;
+  return true;
+}
 
 void TErrorShowForm::TErrorLines::Add(const std::string &line) {
   Memo->appendPlainText(QString::fromStdString(line));
@@ -48,6 +61,19 @@ TErrorShowForm::TErrorShowForm(QWidget *mainWindow)
   auto *outer = new QVBoxLayout(this);
   outer->setContentsMargins(1, 1, 1, 1);
   outer->addWidget(panel5);
+  ErrorsMemo->viewport()->installEventFilter(this);
+}
+
+bool TErrorShowForm::eventFilter(QObject *watched, QEvent *event) {
+  if (watched == ErrorsMemo->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+    const QPoint at = static_cast<QMouseEvent *>(event)->position().toPoint();
+    TErrorPlace place;
+    if (ErrorPlaceOf(ErrorsMemo->cursorForPosition(at).block().text().toStdString(), place)) {
+      emit PlaceChosen(place);
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void TErrorShowForm::ClearErrors() { ErrorsMemo->clear(); }

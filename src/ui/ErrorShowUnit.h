@@ -6,6 +6,13 @@
 
 namespace velmora {
 
+// The memo line an error line names ("定数式(N行目): …", "絨毯の数式(N行目): …").
+struct TErrorPlace {
+  enum TMemo { Constants, Carpet } Memo = Constants;
+  int Line = 0;  // 0-based
+};
+bool ErrorPlaceOf(const std::string &errorLine, TErrorPlace &place);
+
 class TErrorShowForm : public QWidget {
   Q_OBJECT
  public:
@@ -27,6 +34,13 @@ class TErrorShowForm : public QWidget {
   void ClearErrors();
   // Modeless, brought to the front; centred on the main window the first time.
   void ShowFront();
+
+ signals:
+  // A line naming a memo line was double-clicked.
+  void PlaceChosen(TErrorPlace place);
+
+ protected:
+  bool eventFilter(QObject *watched, QEvent *event) override;
 
  private:
   QWidget *MainWindow;

@@ -3,29 +3,22 @@
 #include <QCloseEvent>
 #include <QColorDialog>
 #include <QFrame>
-#include <QHBoxLayout>
 #include <QMenuBar>
-#include <QEventLoop>
 #include <QScreen>
 #include <QShortcut>
-#include <QTextBlock>
 #include <QSplitter>
+#include <QStatusBar>
+#include <QTextBlock>
 #include <QVBoxLayout>
-#include <cmath>
 #include <new>
-#include <stdexcept>
 #include <sys/stat.h>
 
-#include "document/Work.h"
-#include "paint/CarpetPainter.h"
-#include "paint/PictureFile.h"
-#include "ui/ErrorShowUnit.h"
+#include "ui/AboutUnit.h"
 #include "ui/Fonts.h"
+#include "ui/FormulaHighlighter.h"
+#include "ui/HelpUnit.h"
 #include "ui/Memo.h"
 #include "ui/QtDialogs.h"
-#include "ui/ResizeUnit.h"
-#include "ui/AboutUnit.h"
-#include "ui/HelpUnit.h"
 #include "ui/TempMngUnit.h"
 #include "ui/TempUnit.h"
 
@@ -85,8 +78,12 @@ TMainForm::TMainForm()
   setWindowTitle(QStringLiteral("Velmora 2"));
   setFont(FixedFont(12));
   resize(749, 471);
+  setAcceptDrops(true);
+  Job = new TPaintJob(this);
+  connect(Job, &TPaintJob::Ended, this, [this] { FinishPaint(); }, Qt::QueuedConnection);
   BuildLayout();
   BuildMenu();
+  BuildStatusBar();
   ShowPicture();
 
   // Document wiring: the call-backs, the dialogs, the documents folder and the caption.
@@ -103,10 +100,9 @@ TMainForm::TMainForm()
 }
 
 TMainForm::~TMainForm() {
-  if (PaintThread.joinable()) {
-    PaintCancel = true;
-    PaintThread.join();
-  }
+  // The paint thread uses the engine: it ends before the members go.
+  Job->Cancel();
+  Job->Finish();
 }
 
 void TMainForm::UseDialogs(TMessageBoxes *boxes, TFileDialog *open, TFileDialog *save, TFileDialog *savePic,
@@ -124,14 +120,10 @@ void TMainForm::UseDialogs(TMessageBoxes *boxes, TFileDialog *open, TFileDialog 
 void TMainForm::BuildLayout() {
   // Left: the picture in a scroll box over a thin progress bar.
   auto *panel6 = Panel();
-  Image = new QLabel;
-  Image->setObjectName("Image");
-  Image->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  ImgScrollBox = new QScrollArea;
-  ImgScrollBox->setObjectName("ImgScrollBox");
-  ImgScrollBox->setWidget(Image);
-  ImgScrollBox->setWidgetResizable(false);
-  ImgScrollBox->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  ImgScrollBox = new TPictureView;
+  Image = ImgScrollBox->Canvas();
+  connect(ImgScrollBox, &TPictureView::ZoomChanged, this, [this] { ShowSizeAndZoom(); });
+  connect(ImgScrollBox, &TPictureView::PixelHovered, this, [this](int x, int y) { ShowPixel(x, y); });
   ProgressBar = new QProgressBar;
   ProgressBar->setObjectName("ProgressBar");
   ProgressBar->setFixedHeight(9);
@@ -144,9 +136,10 @@ void TMainForm::BuildLayout() {
   left->addWidget(ImgScrollBox);
   left->addWidget(ProgressBar);
 
-  auto memo = [](const char *name) {
+  auto memo = [this](const char *name) {
     auto *m = new QPlainTextEdit;
     m->setObjectName(name);
+    new TFormulaHighlighter(m->document());
     m->setFont(FixedFont(15));
     m->setLineWrapMode(QPlainTextEdit::NoWrap);
     m->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -208,18 +201,22 @@ void TMainForm::BuildLayout() {
                        "//r, g, b の各変数（それぞれ赤，緑，青を表す）を，座標(x, y)を使って計算します．",
                        "//r, g, b の範囲は0～255です．0未満なら0に，256以上なら255に修正されます．", ""});
   SettingText = false;
-  connect(ConstsMemo, &QPlainTextEdit::textChanged, this, [this] {
-    if (!SettingText) DocMng.Modified = true;
-  });
-  connect(MCMemo, &QPlainTextEdit::textChanged, this, [this] {
-    if (!SettingText) DocMng.Modified = true;
-  });
+  for (QPlainTextEdit *m : {ConstsMemo, MCMemo}) {
+    m->viewport()->installEventFilter(this);  // files dropped on it open
+    connect(m, &QPlainTextEdit::textChanged, this, [this, m] {
+      if (!SettingText) DocMng.Modified = true;
+      ClearMarks(m);
+    });
+  }
   connect(PaintButton, &QPushButton::clicked, this, [this] { Command([this] { Paint1Click(); }); });
 
   ProgressTimer = new QTimer(this);
   ProgressTimer->setInterval(40);
   connect(ProgressTimer, &QTimer::timeout, this, [this] {
-    ProgressBar->setValue(std::min(PaintProgress.load(), ProgressBar->maximum()));
+    ProgressBar->setValue(std::min(Job->ColumnsDone(), ProgressBar->maximum()));
+    // The picture grows at a calmer pace than the bar: copying columns takes
+    // the window's thread away from the painting threads.
+    if (++Ticks % 3 == 0) ShowPaintedColumns();
   });
   auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
   connect(escape, &QShortcut::activated, this, [this] { CancelPaint(); });
@@ -260,6 +257,42 @@ void TMainForm::BuildMenu() {
   QMenu *help = menuBar()->addMenu(QStringLiteral("ヘルプ(&H)"));
   Help2 = add(help, "Help2", "ヘルプ(&M)", &TMainForm::Help2Click);
   A1 = add(help, "A1", "バージョン情報(&A)...", &TMainForm::A1Click);
+
+  // Additions, after each menu's own entries.
+  file->addSeparator();
+  RecentMenu = file->addMenu(QStringLiteral("最近使ったファイル(&R)"));
+  RecentMenu->setObjectName("RecentMenu");
+  connect(RecentMenu, &QMenu::aboutToShow, this, [this] { FillRecentMenu(); });
+  FillRecentMenu();
+  show->addSeparator();
+  auto zoom = [this, show](const char *name, const char *text, QList<QKeySequence> keys, auto action) {
+    QAction *a = show->addAction(QString::fromUtf8(text));
+    a->setObjectName(name);
+    a->setShortcuts(keys);
+    connect(a, &QAction::triggered, this, action);
+    return a;
+  };
+  ZoomFit1 = zoom("ZoomFit1", "ウィンドウに合わせる(&W)", {QKeySequence(Qt::CTRL | Qt::Key_0)},
+                  [this] { ImgScrollBox->ZoomToFit(); });
+  ZoomActual1 = zoom("ZoomActual1", "実際のサイズ(&1)", {QKeySequence(Qt::CTRL | Qt::Key_1)},
+                     [this] { ImgScrollBox->SetZoom(1); });
+  ZoomIn1 = zoom("ZoomIn1", "拡大(&I)",
+                 {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)},
+                 [this] { ImgScrollBox->ZoomIn(); });
+  ZoomOut1 = zoom("ZoomOut1", "縮小(&U)", {QKeySequence(Qt::CTRL | Qt::Key_Minus)}, [this] { ImgScrollBox->ZoomOut(); });
+}
+
+void TMainForm::BuildStatusBar() {
+  auto label = [this](const char *name) {
+    auto *l = new QLabel;
+    l->setObjectName(name);
+    statusBar()->addPermanentWidget(l);
+    return l;
+  };
+  PixelLabel = label("PixelLabel");
+  SizeLabel = label("SizeLabel");
+  ZoomLabel = label("ZoomLabel");
+  statusBar()->setObjectName("StatusBar");
 }
 
 void TMainForm::Command(const std::function<void()> &command) {
@@ -278,32 +311,24 @@ void TMainForm::ShowError(const std::string &text) {
 
 void TMainForm::UpdateCaption(const std::string &fileName) { setWindowTitle(MainCaption(fileName)); }
 
-// ---------------------------------------------------------------------------
-// The picture
+void TMainForm::ShowStatus(const QString &text) { statusBar()->showMessage(text, 10000); }
 
-QImage TMainForm::ImageContents() const {
-  QImage image(Picture.Width, Picture.Height, QImage::Format_RGB32);
-  for (int y = 0; y < Picture.Height; ++y) {
-    auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
-    for (int x = 0; x < Picture.Width; ++x) {
-      const std::uint32_t c = Picture.Pixel(x, y);
-      line[x] = qRgb(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF);
-    }
+void TMainForm::ShowSizeAndZoom() {
+  SizeLabel->setText(QStringLiteral("%1 × %2").arg(Picture.Width).arg(Picture.Height));
+  const QString percent = QString::number(ImgScrollBox->Zoom() * 100, 'f', ImgScrollBox->Zoom() < 0.1 ? 1 : 0);
+  ZoomLabel->setText(ImgScrollBox->Fitting() ? QStringLiteral("%1%（ウィンドウに合わせる）").arg(percent)
+                                             : QStringLiteral("%1%").arg(percent));
+}
+
+void TMainForm::ShowPixel(int x, int y) {
+  const QImage &image = ImgScrollBox->Image();
+  if (x < 0 || y < 0 || x >= image.width() || y >= image.height()) {
+    PixelLabel->clear();
+    return;
   }
-  return image;
-}
-
-void TMainForm::ShowPicture() {
-  Image->setPixmap(QPixmap::fromImage(ImageContents()));
-  Image->setFixedSize(Picture.Width, Picture.Height);
-}
-
-void TMainForm::ResizeImage(int width, int height) {
-  if (width == Picture.Width && height == Picture.Height) return;
-  std::string error;
-  if (!CheckPictureSize(width, height, error)) throw std::runtime_error(error);
-  Picture.Resize(width, height);
-  ShowPicture();
+  const QRgb c = image.pixel(x, y);
+  PixelLabel->setText(QStringLiteral("x = %1, y = %2　r = %3, g = %4, b = %5")
+                          .arg(x).arg(y).arg(qRed(c)).arg(qGreen(c)).arg(qBlue(c)));
 }
 
 // ---------------------------------------------------------------------------
@@ -348,166 +373,6 @@ void TMainForm::closeEvent(QCloseEvent *event) {
   Command([&] { mayClose = DocMng.CloseQuery(); });
   if (mayClose) event->accept();
   else event->ignore();
-}
-
-void TMainForm::Paint1Click() {
-  if (Painting()) {  // the paint button cancels while a paint runs
-    CancelPaint();
-    return;
-  }
-  ErrorShowForm->ClearErrors();
-  const int width = Picture.Width;
-  ProgressBar->setRange(0, std::max(width - 1, 0));
-  ProgressBar->setValue(0);
-  const TStringList constants = MemoLines(ConstsMemo), carpet = MemoLines(MCMemo);
-  PaintPicture = Picture;
-  PaintOutcome = TPaintResult();
-  PaintFailure.clear();
-  PaintCancel = false;
-  PaintProgress = 0;
-  SetPaintingState(true);
-  PaintThread = std::thread([this, constants, carpet] {
-    TPaintControl control;
-    control.Cancel = &PaintCancel;
-    control.Progress = [this](int done, int) { PaintProgress = done; };
-    try {
-      PaintOutcome = PaintCarpet(Arithmetic, constants, carpet, PaintPicture, control);
-    } catch (const std::bad_alloc &) {
-      PaintFailure = OutOfMemoryText;
-    } catch (const std::exception &e) {
-      PaintFailure = e.what();
-    }
-    QMetaObject::invokeMethod(this, [this] { FinishPaint(); }, Qt::QueuedConnection);
-  });
-  ProgressTimer->start();
-}
-
-void TMainForm::CancelPaint() {
-  if (Painting()) PaintCancel = true;
-}
-
-void TMainForm::WaitForPaint() {
-  if (!Painting()) return;
-  QEventLoop loop;
-  connect(this, &TMainForm::PaintFinished, &loop, &QEventLoop::quit);
-  loop.exec();
-}
-
-void TMainForm::SetPaintingState(bool painting) {
-  // Nothing the paint reads may change under it: no typing, no menu command.
-  ConstsMemo->setEnabled(!painting);
-  MCMemo->setEnabled(!painting);
-  menuBar()->setEnabled(!painting);
-  for (QAction *a : {New1, Open1, Save1, SaveAs1, Exit1, ErrorForm1, Paint1, SaveGraphics1, OpenGraphics1, ChangeSize1,
-                     ColorToNum1, Template1, TempMng1, Help2, A1})
-    a->setEnabled(!painting);
-  PaintButton->setText(painting ? QStringLiteral("中止(Esc)") : QStringLiteral("描画(&P)"));
-}
-
-void TMainForm::FinishPaint() {
-  if (!PaintThread.joinable()) return;  // already done (the window closed meanwhile)
-  PaintThread.join();
-  ProgressTimer->stop();
-  ProgressBar->setValue(std::min(PaintProgress.load(), ProgressBar->maximum()));
-  SetPaintingState(false);
-  if (PaintOutcome.Painted) {
-    Picture = std::move(PaintPicture);
-    ShowPicture();
-  }
-  PaintPicture = TPicture();
-  ProgressBar->setValue(0);
-  for (const std::string &line : PaintOutcome.ErrorLines) ErrorShowForm->ErrorLines.Add(line);
-  ErrorShowForm->ErrorsMemo->moveCursor(QTextCursor::Start);  // the first error, not the last
-  if (ErrorShowForm->ErrorLines.Count() > 0) ErrorShowForm->ShowFront();
-  if (!PaintFailure.empty()) ShowError(PaintFailure);
-  emit PaintFinished();
-}
-
-void TMainForm::SaveGraphics1Click() {
-  std::string fileName;
-  if (!SavePicDialog->Execute(fileName)) return;
-  std::string error;
-  if (!SavePicture(fileName, Picture, error)) throw std::runtime_error(error);
-}
-
-void TMainForm::OpenGraphics1Click() {
-  std::string fileName;
-  if (!OpenPicDialog->Execute(fileName)) return;
-  TPicture loaded;
-  std::string error, warning;
-  if (!LoadPicture(fileName, loaded, error, &warning)) throw std::runtime_error(error);
-  Picture = std::move(loaded);
-  ShowPicture();
-  if (!warning.empty()) Boxes->ShowMessage(warning, "Velmora 2", TMessageBoxes::Ok | TMessageBoxes::Exclamation);
-}
-
-void TMainForm::ChangeSize1Click() {
-  ResizeForm->WidthEdit->setText(QString::number(Picture.Width));
-  ResizeForm->HeightEdit->setText(QString::number(Picture.Height));
-  ResizeForm->WidthEdit->setFocus();
-  if (ResizeForm->exec() != 1) return;
-  // Height first, as the size has always been read.
-  bool heightOk = false, widthOk = false;
-  const QString heightText = ResizeForm->HeightEdit->text(), widthText = ResizeForm->WidthEdit->text();
-  const int height = heightText.toInt(&heightOk);
-  if (!heightOk) throw std::runtime_error("'" + heightText.toStdString() + "' は整数ではありません");
-  const int width = widthText.toInt(&widthOk);
-  if (!widthOk) throw std::runtime_error("'" + widthText.toStdString() + "' は整数ではありません");
-  ResizeImage(width, height);
-  DocMng.Modified = true;
-}
-
-// ---------------------------------------------------------------------------
-// Documents
-
-TStringList TMainForm::MemoLines(const QPlainTextEdit *memo) { return velmora::MemoLines(memo); }
-
-void TMainForm::SetMemoLines(QPlainTextEdit *memo, const TStringList &lines) {
-  SettingText = true;
-  SetMemoText(memo, lines);
-  SettingText = false;
-}
-
-bool TMainForm::OpenDocument(const std::string &fileName) {
-  // A file that exists but cannot be read ends the command with its reason;
-  // the window keeps everything it showed.
-  if (!Document.Read(fileName) && !Document.ErrorMessage.empty()) throw std::runtime_error(Document.ErrorMessage);
-  UpdateCaption(fileName);
-  TWork work;
-  TakeFormulas(Document, work);
-  SetMemoLines(ConstsMemo, work.Constants);
-  SetMemoLines(MCMemo, work.Carpet);
-  // The warnings come after the formulas are on screen, so they speak of what is shown.
-  bool ok = TakeChecks(Document, work);
-  int w = 0, h = 0;
-  std::string error;
-  if (PictureSizeOf(work.Width, work.Height, w, h, error)) {
-    ResizeImage(w, h);
-  } else {
-    // A size no picture can have: say so and keep the picture as it is.
-    ShowError(error);
-    ok = false;
-  }
-  return ok;
-}
-
-bool TMainForm::SaveDocument(const std::string &fileName) {
-  TWork work;
-  work.Constants = MemoLines(ConstsMemo);
-  work.Carpet = MemoLines(MCMemo);
-  work.Width = Picture.Width;
-  work.Height = Picture.Height;
-  const bool ok = PutWork(Document, work);
-  if (!Document.Write(fileName)) throw std::runtime_error(Document.ErrorMessage);
-  UpdateCaption(fileName);
-  return ok;
-}
-
-void TMainForm::NewDocument(const std::string &fileName) {
-  UpdateCaption(fileName);
-  SetMemoLines(ConstsMemo, {});
-  SetMemoLines(MCMemo, {});
-  ResizeImage(400, 400);
 }
 
 }  // namespace velmora

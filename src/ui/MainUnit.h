@@ -1,25 +1,27 @@
 #pragma once
 // TMainForm: the main window. The picture on the left, the constants and the
-// carpet formulas on the right, the menu above; painting, the picture commands
-// and the document commands.
+// carpet formulas on the right, the menu above and a status bar below;
+// painting, the picture commands and the document commands. Construction and
+// menus are in MainUnit.cpp, painting in MainPaint.cpp, files in MainFiles.cpp.
 #include <QAction>
 #include <QLabel>
 #include <QMainWindow>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QTimer>
-#include <atomic>
 #include <functional>
 #include <memory>
-#include <thread>
 
 #include "document/DocumentManager.h"
 #include "document/VOKT.h"
 #include "engine/ArithmeticUnit.h"
 #include "paint/CarpetPainter.h"
 #include "paint/Picture.h"
+#include "ui/ErrorShowUnit.h"
+#include "ui/PaintJob.h"
+#include "ui/PictureView.h"
+#include "ui/RecentFiles.h"
 
 namespace velmora {
 
@@ -48,16 +50,22 @@ class TMainForm : public QMainWindow {
   TDocumentManager DocMng;
   TArithmeticUnit Arithmetic;
 
-  // The displayed picture: its pixels, and the control that shows them.
+  // The displayed picture: its pixels, the zooming box and the control in it.
   TPicture Picture;
-  QLabel *Image;
-  QScrollArea *ImgScrollBox;
+  TPictureView *ImgScrollBox;
+  QWidget *Image;
   QProgressBar *ProgressBar;
-  QPlainTextEdit *ConstsMemo;
-  QPlainTextEdit *MCMemo;
+  QPlainTextEdit *ConstsMemo = nullptr;
+  QPlainTextEdit *MCMemo = nullptr;
   QPushButton *PaintButton;
   QAction *New1, *Open1, *Save1, *SaveAs1, *Exit1, *ErrorForm1, *Paint1, *SaveGraphics1, *OpenGraphics1,
       *ChangeSize1, *ColorToNum1, *Template1, *TempMng1, *Help2, *A1;
+  // After the menus' own entries: zoom, and the recent documents.
+  QAction *ZoomFit1, *ZoomActual1, *ZoomIn1, *ZoomOut1;
+  QMenu *RecentMenu;
+  // The status bar: picture size and zoom, the pixel under the mouse, messages.
+  QLabel *SizeLabel, *ZoomLabel, *PixelLabel;
+  TRecentFiles Recent;
 
   // Menu commands.
   void New1Click();
@@ -77,11 +85,25 @@ class TMainForm : public QMainWindow {
   void A1Click();
 
   // Painting runs on its own thread; meanwhile the window shows progress and
-  // takes only Esc or the paint button, which cancels.
-  bool Painting() const { return PaintThread.joinable(); }
+  // the finished columns, and takes only Esc or the paint button, which cancels.
+  bool Painting() const { return Job->Running(); }
   void CancelPaint();
   // Runs the event loop until the current paint has ended (tests use it).
   void WaitForPaint();
+  // Shows the columns painted so far (the window's timer does it while painting).
+  void ShowPaintedColumns();
+  // False: a paint shows its picture only when it is done.
+  bool GrowingPicture = true;
+
+  // Opens a file named on the command line or dropped on the window: a
+  // picture (by its extension) as a picture, anything else as a document.
+  void OpenPath(const QString &path);
+  // A recent document; a missing one is taken off the list with a message.
+  void OpenRecent(const QString &path);
+  // Puts the cursor on a memo line, selects it and brings the window forward.
+  void GoToPlace(TErrorPlace place);
+  // The memo lines marked after a failed paint, until the memo is edited.
+  std::vector<int> MarkedLines(const QPlainTextEdit *memo) const;
 
   // Document call-backs.
   bool OpenDocument(const std::string &fileName);
@@ -94,7 +116,7 @@ class TMainForm : public QMainWindow {
   static TStringList MemoLines(const QPlainTextEdit *memo);
   void SetMemoLines(QPlainTextEdit *memo, const TStringList &lines);
   // The picture as it is shown.
-  QImage ImageContents() const;
+  QImage ImageContents() const { return ImgScrollBox->Image(); }
 
  signals:
   void PaintFinished();
@@ -102,6 +124,9 @@ class TMainForm : public QMainWindow {
  protected:
   void closeEvent(QCloseEvent *event) override;
   void showEvent(QShowEvent *event) override;
+  void dragEnterEvent(QDragEnterEvent *event) override;
+  void dropEvent(QDropEvent *event) override;
+  bool eventFilter(QObject *watched, QEvent *event) override;
 
  private:
   std::unique_ptr<TMessageBoxes> OwnBoxes;
@@ -111,21 +136,24 @@ class TMainForm : public QMainWindow {
 
   void BuildLayout();
   void BuildMenu();
+  void BuildStatusBar();
   void UpdateCaption(const std::string &fileName);
   void ShowPicture();
+  void ShowSizeAndZoom();
+  void ShowPixel(int x, int y);
+  void ShowStatus(const QString &text);
   // Runs a command; an error escaping it is shown in the standard error box.
   void Command(const std::function<void()> &command);
   void ShowError(const std::string &text);
 
-  std::thread PaintThread;
-  std::atomic<bool> PaintCancel{false};
-  std::atomic<int> PaintProgress{0};
+  TPaintJob *Job = nullptr;
   QTimer *ProgressTimer = nullptr;
-  TPicture PaintPicture;     // the picture being painted; shown when the paint succeeds
-  TPaintResult PaintOutcome;
-  std::string PaintFailure;  // an error that escaped the paint (out of memory)
+  int Ticks = 0;
   void SetPaintingState(bool painting);
   void FinishPaint();
+  void MarkErrorLines(const TStringList &errorLines);
+  void ClearMarks(QPlainTextEdit *memo);
+  void FillRecentMenu();
 };
 
 extern TMainForm *MainForm;

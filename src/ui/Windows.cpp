@@ -1,6 +1,7 @@
 #include "ui/Windows.h"
 
 #include <QCoreApplication>
+#include <QShortcut>
 #include <QThread>
 #include <atomic>
 
@@ -44,6 +45,13 @@ void CreateWindows() {
   AboutForm = new TAboutForm(MainForm);
   HelpForm = new THelpForm(MainForm);
   TempForm->Boxes = TempMngForm->Boxes = HelpForm->Boxes = MainForm->Boxes;
+  // The modeless windows belong to the main window (they stay above it) and close with Esc.
+  for (QWidget *window : {static_cast<QWidget *>(ErrorShowForm), static_cast<QWidget *>(TempForm),
+                          static_cast<QWidget *>(HelpForm)}) {
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), window);
+    QObject::connect(escape, &QShortcut::activated, window, &QWidget::close);
+  }
+  QObject::connect(ErrorShowForm, &TErrorShowForm::PlaceChosen, MainForm, &TMainForm::GoToPlace);
   EarlierAlert = TMathErrorManager::Alert;
   TMathErrorManager::Alert = ShowMathAlert;
 }

@@ -41,6 +41,14 @@ int main(int argc, char **argv) {
   try {
     velmora::CreateWindows();
     velmora::MainForm->show();
+    // "velmora FILE": a document, or a picture, opened once the window is up.
+    const QStringList arguments = app.arguments();
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+      if (arguments[i].startsWith(QLatin1Char('-'))) continue;
+      QMetaObject::invokeMethod(velmora::MainForm, [path = arguments[i]] { velmora::MainForm->OpenPath(path); },
+                                Qt::QueuedConnection);
+      break;
+    }
     app.exec();
     velmora::DestroyWindows();
   } catch (const std::exception &e) {

@@ -1,11 +1,15 @@
 // GUI tests run the real widgets on Qt's offscreen platform.
 #include <QApplication>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include "ui/Language.h"
 
 int main(int argc, char **argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  // Settings (the recent documents) go to a folder of the run, not the user's own.
+  QTemporaryDir config;
+  qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
   velmora::PrepareJapaneseLocale();
   QApplication app(argc, argv);
   velmora::UseJapanese();  // as the program does at start
