@@ -288,3 +288,30 @@ TEST(QDStringComments, SinglePassRemovalMatchesTheLiteralAlgorithm) {
         << "line: " << velmora::text::EncodeUtf8(line) << " (seed 20261208, round " << round << ")";
   }
 }
+
+TEST(QDStringParts, PartsLieWhereTheTextHasThem) {
+  using K = TQDString::TPartKind;
+  struct TCase {
+    std::string Text;
+    std::vector<std::tuple<std::size_t, std::size_t, K>> Parts;  // begin, length, kind
+  } cases[] = {
+      {"r = sin(x)+１２.5e3", {{0, 1, K::Word}, {2, 1, K::Symbol}, {4, 3, K::Word}, {7, 1, K::Symbol},
+                               {8, 1, K::Word}, {9, 1, K::Symbol}, {10, 1, K::Symbol}, {11, 7, K::Number}}},
+      // A comment between tokens, "<<=" as the scanner reads it ("<<", "="), a comment
+      // mark inside a string, an unclosed comment at the end.
+      {"a/*c*/<<= \"x//y\" /* end", {{0, 1, K::Word}, {1, 5, K::Comment}, {6, 2, K::Symbol}, {8, 1, K::Symbol},
+                                     {10, 6, K::String}, {17, 6, K::Comment}}},
+      {"b ／／全角のコメント", {{0, 1, K::Word}, {2, 9, K::Comment}}},
+      {"\"open", {{0, 5, K::String}}},
+  };
+  for (const TCase &c : cases) {
+    TQDString scanner;
+    scanner.Text = c.Text;
+    scanner.Tokenize();
+    const TStringList tokens = *scanner.Tokens;
+    std::vector<std::tuple<std::size_t, std::size_t, K>> parts;
+    for (const TQDString::TPart &p : scanner.Parts()) parts.emplace_back(p.Begin, p.Length, p.Kind);
+    EXPECT_EQ(parts, c.Parts) << c.Text;
+    EXPECT_EQ(*scanner.Tokens, tokens) << "finding the parts leaves the last scan's tokens";
+  }
+}

@@ -55,6 +55,9 @@ class TPictureView::TCanvas : public QWidget {
     else emit View->PixelHovered(-1, -1);
     QWidget::mouseMoveEvent(event);
   }
+  void wheelEvent(QWheelEvent *event) override {
+    if (!View->WheelZoom(event, mapTo(View->viewport(), event->position().toPoint()))) event->ignore();
+  }
   void leaveEvent(QEvent *event) override {
     emit View->PixelHovered(-1, -1);
     QWidget::leaveEvent(event);
@@ -69,7 +72,6 @@ TPictureView::TPictureView(QWidget *parent) : QScrollArea(parent), CanvasWidget(
   setWidget(CanvasWidget);
   setWidgetResizable(false);
   setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  // A Ctrl+wheel over the empty part of the box zooms as well.
   viewport()->installEventFilter(this);
 }
 
@@ -141,16 +143,19 @@ bool TPictureView::PixelAt(QPoint canvasPoint, int &x, int &y) const {
   return x >= 0 && y >= 0 && x < Shown.width() && y < Shown.height();
 }
 
+bool TPictureView::WheelZoom(QWheelEvent *event, QPoint anchor) {
+  if (!(event->modifiers() & Qt::ControlModifier)) return false;
+  if (event->angleDelta().y() > 0) ZoomIn(anchor);
+  else if (event->angleDelta().y() < 0) ZoomOut(anchor);
+  event->accept();
+  return true;
+}
+
 bool TPictureView::eventFilter(QObject *watched, QEvent *event) {
-  // Wheel events over the canvas reach the viewport too, in its coordinates.
+  // Ctrl+wheel over the empty part of the box zooms as well.
   if (watched == viewport() && event->type() == QEvent::Wheel) {
     auto *wheel = static_cast<QWheelEvent *>(event);
-    if (wheel->modifiers() & Qt::ControlModifier) {
-      const QPoint anchor = wheel->position().toPoint();
-      if (wheel->angleDelta().y() > 0) ZoomIn(anchor);
-      else if (wheel->angleDelta().y() < 0) ZoomOut(anchor);
-      return true;
-    }
+    if (WheelZoom(wheel, wheel->position().toPoint())) return true;
   }
   return QScrollArea::eventFilter(watched, event);
 }

@@ -32,6 +32,10 @@ class TPictureView : public QScrollArea {
   void ZoomOut(QPoint anchor = QPoint(-1, -1));
   void ZoomToFit();
 
+  // Ctrl+wheel zooms around `anchor` (a point of the visible area); false
+  // for any other wheel, which scrolls.
+  bool WheelZoom(QWheelEvent *event, QPoint anchor);
+
   // The picture pixel under a point of the canvas; false outside the picture.
   bool PixelAt(QPoint canvasPoint, int &x, int &y) const;
 
