@@ -296,7 +296,7 @@ TEST(QDStringParts, PartsLieWhereTheTextHasThem) {
     std::vector<std::tuple<std::size_t, std::size_t, K>> Parts;  // begin, length, kind
   } cases[] = {
       {"r = sin(x)+１２.5e3", {{0, 1, K::Word}, {2, 1, K::Symbol}, {4, 3, K::Word}, {7, 1, K::Symbol},
-                               {8, 1, K::Word}, {9, 1, K::Symbol}, {10, 1, K::Symbol}, {11, 7, K::Number}}},
+                               {8, 1, K::Word}, {9, 1, K::Symbol}, {10, 1, K::Symbol}, {11, 6, K::Number}}},
       // A comment between tokens, "<<=" as the scanner reads it ("<<", "="), a comment
       // mark inside a string, an unclosed comment at the end.
       {"a/*c*/<<= \"x//y\" /* end", {{0, 1, K::Word}, {1, 5, K::Comment}, {6, 2, K::Symbol}, {8, 1, K::Symbol},
