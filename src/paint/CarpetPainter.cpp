@@ -104,8 +104,10 @@ class TProgressCounter {
  public:
   TProgressCounter(const TPaintControl &control, int width)
       : Progress(control.Progress), ColumnPainted(control.ColumnPainted), Width(width) {}
-  void ColumnDone(const TPicture &painted, int x) {
-    if (ColumnPainted) ColumnPainted(painted, x);
+  // Whoever watches the columns gets each one top to bottom, in one piece.
+  bool WantsColumns() const { return static_cast<bool>(ColumnPainted); }
+  void ColumnDone(int x, const std::uint32_t *column) {
+    if (ColumnPainted) ColumnPainted(x, column);
     if (!Progress) return;
     std::lock_guard<std::mutex> lock(Mutex);
     Progress(++Done, Width);
@@ -113,7 +115,7 @@ class TProgressCounter {
 
  private:
   const TPaintProgress &Progress;
-  const std::function<void(const TPicture &, int)> &ColumnPainted;
+  const std::function<void(int, const std::uint32_t *)> &ColumnPainted;
   const int Width;
   std::mutex Mutex;
   int Done = 0;
@@ -143,6 +145,7 @@ TLoopEnd PaintColumns(TPixelRunner &runner, const TPicture &source, TPicture &pa
                       const TStop &stop, TProgressCounter &progress, TFailure &failure, std::int64_t &done) {
   const int height = source.Height;
   std::uint32_t colours[BatchPixels];
+  std::vector<std::uint32_t> column(progress.WantsColumns() ? static_cast<std::size_t>(height) : 0);
   int oneByOne = 0;  // runs of pixels still to do one at a time after a fault
   for (int px = first; px < end; ++px) {
     for (int py = 0; py < height; py += BatchPixels) {
@@ -166,9 +169,10 @@ TLoopEnd PaintColumns(TPixelRunner &runner, const TPicture &source, TPicture &pa
         }
       }
       for (int j = 0; j < count; ++j) painted.SetPixel(px, py + j, colours[j]);
+      if (!column.empty()) std::copy(colours, colours + count, column.begin() + py);
       done += count;
     }
-    progress.ColumnDone(painted, px);
+    progress.ColumnDone(px, column.data());
   }
   return TLoopEnd::Done;
 }

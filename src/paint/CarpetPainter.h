@@ -37,10 +37,9 @@ struct TPaintControl {
   // may make the picture's pixels only now (a formula error then costs none).
   std::function<void()> Prepare;
   // Called from the painting thread that finished column `x` of the new
-  // picture, before the progress call for it. Only that column may be read,
-  // and only during the call: the new picture goes away or moves when the
-  // paint ends.
-  std::function<void(const TPicture &painted, int x)> ColumnPainted;
+  // picture, before the progress call for it, with the column's colours from
+  // top to bottom (valid during the call only).
+  std::function<void(int x, const std::uint32_t *column)> ColumnPainted;
 };
 
 // Paints `picture` in place. Compile errors stop before any pixel is computed

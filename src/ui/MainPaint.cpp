@@ -56,8 +56,10 @@ void TMainForm::WaitForPaint() {
 
 void TMainForm::ShowPaintedColumns() {
   if (!Painting()) return;
-  int first = 0, end = 0;
-  Job->TakeColumns(ImgScrollBox->ImageForChange(), first, end);
+  int first = 0, end = 0, top = 0, bottom = 0;
+  // Only what can be seen: the rest is shown with the finished picture.
+  ImgScrollBox->VisibleRows(top, bottom);
+  Job->TakeColumns(ImgScrollBox->ImageForChange(), top, bottom, first, end);
   ImgScrollBox->ColumnsChanged(first, end);
 }
 

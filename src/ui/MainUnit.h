@@ -94,6 +94,8 @@ class TMainForm : public QMainWindow {
   void ShowPaintedColumns();
   // False: a paint shows its picture only when it is done.
   bool GrowingPicture = true;
+  // Seconds the last paint took.
+  double PaintSeconds() const { return Job->Seconds; }
 
   // Opens a file named on the command line or dropped on the window: a
   // picture (by its extension) as a picture, anything else as a document.

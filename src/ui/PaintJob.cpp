@@ -1,5 +1,6 @@
 #include "ui/PaintJob.h"
 
+#include <algorithm>
 #include <new>
 #include <stdexcept>
 
@@ -26,19 +27,20 @@ void TPaintJob::Start(TArithmeticUnit &engine, const TStringList &constants, con
   CancelFlag = false;
   Progress = 0;
   Width = picture.Width;
-  TakenUpTo = 0;
-  Growing = QImage();
-  GrowingPixels = nullptr;
+  Height = picture.Height;
+  TakenUpTo = TakenTop = TakenBottom = 0;
   ColumnReady.reset();
   ColumnTaken.reset();
+  const auto pixels = static_cast<std::size_t>(Width) * static_cast<std::size_t>(Height);
+  if (pixels != GrowingPixels) {
+    Growing.reset();
+    GrowingPixels = 0;
+  }
   if (growing) {
-    // Room for the growing picture is made before the thread starts; without
-    // it the paint simply shows its result at the end.
-    Growing = QImage(picture.Width, picture.Height, QImage::Format_RGB32);
-    if (!Growing.isNull()) {
-      // Both threads use the pixels through this pointer: no sharing, no detaching.
-      GrowingPixels = reinterpret_cast<QRgb *>(Growing.bits());
-      GrowingStride = static_cast<std::size_t>(Growing.bytesPerLine()) / sizeof(QRgb);
+    // Without room for the growing picture the paint simply shows its result at the end.
+    if (!Growing) Growing.reset(new (std::nothrow) std::uint32_t[pixels]);
+    if (Growing) {
+      GrowingPixels = pixels;
       ColumnReady = std::make_unique<std::atomic<bool>[]>(static_cast<std::size_t>(Width));
       ColumnTaken = std::make_unique<bool[]>(static_cast<std::size_t>(Width));
     }
@@ -49,10 +51,8 @@ void TPaintJob::Start(TArithmeticUnit &engine, const TStringList &constants, con
     control.Cancel = &CancelFlag;
     control.Progress = [this](int done, int) { Progress.store(done, std::memory_order_relaxed); };
     if (ColumnReady) {
-      control.ColumnPainted = [this](const TPicture &painted, int x) {
-        const std::uint32_t *from = painted.Pixels.data() + x;
-        QRgb *to = GrowingPixels + x;
-        for (int y = 0; y < painted.Height; ++y, from += Width, to += GrowingStride) *to = ToQRgb(*from);
+      control.ColumnPainted = [this](int x, const std::uint32_t *column) {
+        std::copy(column, column + Height, Growing.get() + static_cast<std::size_t>(x) * static_cast<std::size_t>(Height));
         ColumnReady[static_cast<std::size_t>(x)].store(true, std::memory_order_release);
       };
     }
@@ -63,20 +63,29 @@ void TPaintJob::Start(TArithmeticUnit &engine, const TStringList &constants, con
     } catch (const std::exception &e) {
       Failure = e.what();
     }
+    Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - StartTime).count();
     emit Ended();
   });
 }
 
-void TPaintJob::TakeColumns(QImage &image, int &first, int &end) {
+void TPaintJob::TakeColumns(QImage &image, int top, int bottom, int &first, int &end) {
   first = end = 0;
-  if (!ColumnReady || image.size() != Growing.size()) return;
+  if (!ColumnReady || image.width() != Width || image.height() != Height) return;
+  top = std::clamp(top, 0, Height);
+  bottom = std::clamp(bottom, top, Height);
+  if (top != TakenTop || bottom != TakenBottom) {
+    std::fill(ColumnTaken.get(), ColumnTaken.get() + Width, false);
+    TakenUpTo = 0;
+    TakenTop = top;
+    TakenBottom = bottom;
+  }
   first = Width;
   for (int x = TakenUpTo; x < Width; ++x) {
     if (ColumnTaken[static_cast<std::size_t>(x)]) continue;
     if (!ColumnReady[static_cast<std::size_t>(x)].load(std::memory_order_acquire)) continue;
     ColumnTaken[static_cast<std::size_t>(x)] = true;
-    const QRgb *from = GrowingPixels + x;
-    for (int y = 0; y < image.height(); ++y, from += GrowingStride) reinterpret_cast<QRgb *>(image.scanLine(y))[x] = *from;
+    const std::uint32_t *from = Growing.get() + static_cast<std::size_t>(x) * static_cast<std::size_t>(Height);
+    for (int y = top; y < bottom; ++y) reinterpret_cast<QRgb *>(image.scanLine(y))[x] = ToQRgb(from[y]);
     first = std::min(first, x);
     end = x + 1;
   }
@@ -87,9 +96,12 @@ void TPaintJob::TakeColumns(QImage &image, int &first, int &end) {
 void TPaintJob::Finish() {
   if (!Thread.joinable()) return;
   Thread.join();
-  Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - StartTime).count();
-  Growing = QImage();
-  GrowingPixels = nullptr;
+  // The columns' room is kept for the next paint of the same size: fresh
+  // memory costs a fault per page on first touch, as much as a cheap formula.
+  if (GrowingPixels > KeptGrowingPixels) {
+    Growing.reset();
+    GrowingPixels = 0;
+  }
   ColumnReady.reset();
   ColumnTaken.reset();
   if (!Outcome.Painted) Painted = TPicture();

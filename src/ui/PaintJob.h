@@ -3,6 +3,7 @@
 // of the picture, so the window may go on showing (and reading) its own; the
 // columns finished so far can be taken for showing while it runs.
 #include <QImage>
+#include <cstdint>
 #include <QObject>
 #include <atomic>
 #include <chrono>
@@ -30,10 +31,11 @@ class TPaintJob : public QObject {
   bool Running() const { return Thread.joinable(); }
   void Cancel() { CancelFlag = true; }
   int ColumnsDone() const { return Progress.load(std::memory_order_relaxed); }
-  // Copies the columns finished since the last call into `image` (the shown
-  // picture, of the painted size); the first and one-past-last column changed,
-  // or first == end when none.
-  void TakeColumns(QImage &image, int &first, int &end);
+  // Copies rows top .. bottom-1 (the visible ones) of the columns finished
+  // since the last call into `image` (the shown picture, of the painted
+  // size); other rows than last time bring every finished column again.
+  // Gives the first and one-past-last column changed (first == end: none).
+  void TakeColumns(QImage &image, int top, int bottom, int &first, int &end);
 
   // Waits for the thread. Afterwards: the outcome, the new picture when one
   // was painted, an error that escaped the paint, and the time it took.
@@ -41,7 +43,7 @@ class TPaintJob : public QObject {
   TPaintResult Outcome;
   TPicture Painted;
   std::string Failure;
-  double Seconds = 0;
+  double Seconds = 0;  // wall time from Start to the end of the thread
 
  signals:
   // From the painting thread when the paint has ended; call Finish then.
@@ -52,14 +54,16 @@ class TPaintJob : public QObject {
   std::atomic<bool> CancelFlag{false};
   std::atomic<int> Progress{0};
   std::chrono::steady_clock::time_point StartTime;
-  // Finished columns: the painting threads copy each into Growing and then
-  // mark it; the window's thread takes marked columns only.
-  QImage Growing;
-  QRgb *GrowingPixels = nullptr;
-  std::size_t GrowingStride = 0;  // pixels from one row to the next
+  // Finished columns: the painting threads copy each into Growing (column
+  // by column, so each copy is one piece) and then mark it ready; the
+  // window's thread reads ready columns only.
+  std::unique_ptr<std::uint32_t[]> Growing;
+  std::size_t GrowingPixels = 0;
+  static constexpr std::size_t KeptGrowingPixels = 4096 * 4096;
   std::unique_ptr<std::atomic<bool>[]> ColumnReady;
   std::unique_ptr<bool[]> ColumnTaken;
-  int Width = 0;
+  int Width = 0, Height = 0;
+  int TakenTop = 0, TakenBottom = 0;  // the rows taken so far
   int TakenUpTo = 0;  // every column before it has been taken
 };
 

@@ -91,6 +91,12 @@ void TPictureView::ColumnsChanged(int first, int end) {
   CanvasWidget->update(left, 0, right - left, CanvasWidget->height());
 }
 
+void TPictureView::VisibleRows(int &top, int &bottom) const {
+  const int scrolled = verticalScrollBar()->value();
+  top = std::max(0, static_cast<int>(std::floor(scrolled / ZoomFactor)) - 1);
+  bottom = std::min(Shown.height(), static_cast<int>(std::ceil((scrolled + viewport()->height()) / ZoomFactor)) + 1);
+}
+
 void TPictureView::SetZoom(double zoom, QPoint anchor) {
   Fit = false;
   ApplyZoom(zoom, anchor);

@@ -22,6 +22,8 @@ class TPictureView : public QScrollArea {
   // Changes columns of the shown image in place, then shows them.
   QImage &ImageForChange() { return Shown; }
   void ColumnsChanged(int first, int end);
+  // The picture rows that can be seen now: top .. bottom-1.
+  void VisibleRows(int &top, int &bottom) const;
 
   static constexpr double MinZoom = 1.0 / 32, MaxZoom = 32;
   double Zoom() const { return ZoomFactor; }
