@@ -286,6 +286,7 @@ void TMainForm::BuildStatusBar() {
   auto label = [this](const char *name) {
     auto *l = new QLabel;
     l->setObjectName(name);
+    l->setContentsMargins(6, 0, 6, 0);
     statusBar()->addPermanentWidget(l);
     return l;
   };

@@ -45,9 +45,13 @@ void CreateWindows() {
   AboutForm = new TAboutForm(MainForm);
   HelpForm = new THelpForm(MainForm);
   TempForm->Boxes = TempMngForm->Boxes = HelpForm->Boxes = MainForm->Boxes;
-  // The modeless windows belong to the main window (they stay above it) and close with Esc.
+  // The modeless windows belong to the main window: the window manager keeps
+  // them above it (a plain top-level window with a parent is not marked so on
+  // X11, a dialog is). They close with Esc.
   for (QWidget *window : {static_cast<QWidget *>(ErrorShowForm), static_cast<QWidget *>(TempForm),
                           static_cast<QWidget *>(HelpForm)}) {
+    window->setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                           Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
     auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), window);
     QObject::connect(escape, &QShortcut::activated, window, &QWidget::close);
   }

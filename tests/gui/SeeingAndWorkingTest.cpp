@@ -10,6 +10,7 @@
 #include <QTextLayout>
 #include <QUrl>
 #include <QWheelEvent>
+#include <QWindow>
 
 #include "MainFormFixture.h"
 #include "paint/PictureFile.h"
@@ -195,6 +196,11 @@ TEST_F(MainFormTest, AnErrorLineLeadsToItsMemoLineWhichIsMarked) {
     window->activateWindow();
     ASSERT_TRUE(WaitFor([window] { return window->isActiveWindow(); }));
     EXPECT_EQ(window->parentWidget(), MainForm);
+    // What makes X11 tell the window manager to keep it above the main
+    // window: a transient parent, on a window of the dialog kind.
+    ASSERT_NE(window->windowHandle(), nullptr);
+    EXPECT_EQ(window->windowHandle()->transientParent(), MainForm->windowHandle());
+    EXPECT_EQ(window->windowHandle()->type(), Qt::Dialog);
     QTest::keyClick(window, Qt::Key_Escape);
     EXPECT_FALSE(window->isVisible()) << window->objectName().toStdString();
   }
