@@ -400,7 +400,8 @@ void TQDString::ScanTokens() {
 
 void TQDString::Record(std::size_t begin, std::size_t end, TPartKind kind) {
   // The text of a string with its closing quote joins the opening quote's part.
-  if (kind == TPartKind::String && !Recording->empty() && Recording->back().Kind == TPartKind::String) {
+  if (kind == TPartKind::String && !Recording->empty() && Recording->back().Kind == TPartKind::String &&
+      Recording->back().Begin + Recording->back().Length == begin) {
     if (end > begin) Recording->back().Length = end - Recording->back().Begin;
     return;
   }
