@@ -1,11 +1,13 @@
 #include "engine/MathErrorManager.h"
 
+#include <array>
 #include <cfloat>
 #include <cstdio>
 #include <cstring>
 #include <limits>
 #include <new>
 
+#include "compiler/Opcodes.h"
 #include "text/FloatFormat.h"
 
 namespace velmora {
@@ -23,15 +25,17 @@ void AllocationFailed() {
   TMathErrorManager::Alert("Error/MathErrorManager", "Memory allocation has been failed.");
 }
 
-const char *const ReportTexts[20] = {"asin(", "acos(", "atan(", "abs(", "cos(",  "cosh(", "exp(",
-                                     "ln(",   "log10(", "sin(", "sinh(", "sqrt(", "tan(",  "tanh(",
-                                     "ceil(", "floor(", "random(", "atan2(", "pow(", "mod("};
+// Record numbers 0-19 name the functions as the math library names them in
+// its faults; the names come from the opcode table.
+constexpr std::array<const char *, LibraryRecordCount> LibraryNames = [] {
+  std::array<const char *, LibraryRecordCount> names{};
+  for (int code = 0; code < LibraryRecordCount; ++code) names[static_cast<std::size_t>(code)] = RecordLibraryName(code);
+  return names;
+}();
+static_assert(TMathErrorManager::FunctionRandom == OpcodeInfo(icRandom).Record);
+static_assert(TMathErrorManager::FunctionLogBase == OpcodeInfo(icLog).Record);
 
 }  // namespace
-
-const char *const TMathErrorManager::LibraryNames[20] = {
-    "asinl", "acosl", "atanl", "fabsl", "cosl",  "coshl",  "expl",   "logl",  "log10l", "sinl",
-    "sinhl", "sqrtl", "tanl",  "tanhl", "ceill", "floorl", "random", "atan2l", "powl",  "fmodl"};
 
 TMathErrorManager::TAlert TMathErrorManager::Alert = WriteToStandardError;
 
@@ -112,11 +116,11 @@ void TMathErrorManager::AppendReport(std::vector<std::string> &lines, std::size_
       case KindZeroDivision: line += "zero division"; break;
       default: line += "undefined error: "; break;
     }
-    if (e.Function <= 16) {
-      line += ReportTexts[e.Function] + text::FormatGeneral(e.Arg1) + ")";
-    } else if (e.Function <= 19 || e.Function == FunctionLogBase) {
-      line += (e.Function == FunctionLogBase ? "log(" : ReportTexts[e.Function]) +
-              text::FormatGeneral(e.Arg1) + ", " + text::FormatGeneral(e.Arg2) + ")";
+    const std::string function = std::string(RecordFormulaName(e.Function)) + "(";
+    if (e.Function <= FunctionRandom) {
+      line += function + text::FormatGeneral(e.Arg1) + ")";
+    } else if (e.Function < LibraryRecordCount || e.Function == FunctionLogBase) {
+      line += function + text::FormatGeneral(e.Arg1) + ", " + text::FormatGeneral(e.Arg2) + ")";
     } else if (e.Function == FunctionUnknown) {
       line += "undefined function";
     }
@@ -131,8 +135,8 @@ int MathErrorHook(TMathFault &fault) {
   const std::uint8_t kind = fault.Type >= 1 && fault.Type <= 5 ? static_cast<std::uint8_t>(fault.Type - 1)
                                                                : static_cast<std::uint8_t>(TMathErrorManager::KindOther);
   std::uint8_t function = TMathErrorManager::FunctionUnknown;
-  for (std::uint8_t code = 0; code < 20; ++code) {
-    if (std::strcmp(fault.Name, TMathErrorManager::LibraryNames[code]) == 0) {
+  for (std::uint8_t code = 0; code < LibraryRecordCount; ++code) {
+    if (std::strcmp(fault.Name, LibraryNames[code]) == 0) {
       function = code;
       break;
     }
