@@ -121,6 +121,9 @@ class TArithmeticUnit {
   // every variable the slots write is written, in slot order, before any slot
   // reads it. Variables in `preset` count as written before the first slot.
   bool SlotsIndependent(int count, const std::vector<std::int32_t> &preset) const;
+  // Works out slot `index`'s steps (and machine code) now, as its first run
+  // would; nothing to do when they are up to date.
+  void PrepareSlot(int index);
   // Appends the recorded math errors (at most `limit` lines) and empties the record.
   void GetMathErrors(TStringList &list, std::size_t limit = SIZE_MAX);
 

@@ -61,4 +61,10 @@ void TArithmeticUnit::PrepareSteps(TExpression &e) {
   CompileNative(e);
 }
 
+void TArithmeticUnit::PrepareSlot(int index) {
+  if (index < 0 || index >= ExpressionCount) return;
+  TExpression &e = Expressions[static_cast<std::size_t>(index)];
+  if (!e.Code.empty() && e.StepsGeneration != StorageGeneration) PrepareSteps(e);
+}
+
 }  // namespace velmora
