@@ -36,29 +36,19 @@ struct TCompiled {
   std::string Prefix;
 };
 
-// Compiles one line the way the engine does: scan, choose the prefix, put
-// constant names in place of numbers, link a fresh manager, compile.
+// Compiles one line the way the engine does.
 TCompiled CompileLine(const std::string &line, bool withFrame = false) {
   TQDString scanner;
   scanner.Text = line;
   EXPECT_TRUE(scanner.Tokenize()) << line << ": " << scanner.ErrorMessage;
   TQDExpression parser;
-  const std::string prefix = parser.ChooseTempPrefix(scanner.Tokens.get());
-  int k = 0;
-  for (int i = 0; i < static_cast<int>(scanner.Tokens->size()); ++i) {
-    if (scanner.IsNumberToken(i)) (*scanner.Tokens)[static_cast<std::size_t>(i)] = prefix + "_const" + std::to_string(k++);
-  }
   TQDIntercodeManager manager;
   std::int32_t block = 1;
-  parser.Intercode = &manager;
-  parser.BlockNumber = &block;
-  parser.Tokens = *scanner.Tokens;
-  parser.TempCount = 0;
   TCompiled r;
-  r.Ok = parser.Compile();
+  r.Ok = parser.CompileScanned(scanner, manager, block);
   r.Error = parser.ErrorMessage;
   r.Rest = parser.Tokens;
-  r.Prefix = prefix;
+  r.Prefix = parser.TempPrefix;
   for (int i = 0; i < manager.GetCount(); ++i) {
     const TQDIntercode c = manager.Get(i);
     if (!withFrame && (c.Code == velmora::icBegin || c.Code == velmora::icEnd)) continue;

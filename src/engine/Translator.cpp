@@ -104,31 +104,24 @@ bool TArithmeticUnit::Compile(int index, const std::string &text) {
   }
 
   TTranslation t;
-  t.ConstPrefix = Parser.ChooseTempPrefix(&tokens) + "_const";
-  for (int i = 0; i < static_cast<int>(tokens.size()); ++i) {
-    if (!Scanner.IsNumberToken(i)) continue;
-    std::string &token = tokens[static_cast<std::size_t>(i)];
+  bool refused = false;
+  const auto constant = [&](const std::string &token) {
     const long double value = ParseNumber(token);
     if (std::isinf(value)) {
       // The literal lies beyond the long double range; say so instead of
       // silently computing with infinity.
       ErrorMessage = "数値が大きすぎる: " + token;
+      refused = true;
       return false;
     }
-    token = t.ConstPrefix + std::to_string(t.Constants.size());
     t.Constants.push_back(value);
-  }
-
+    return true;
+  };
   std::int32_t block = 1;
-  Parser.Intercode = &Intercode;
-  Parser.BlockNumber = &block;
-  // The tokens are the parser's now; a long line is not kept twice.
-  Parser.Tokens = std::move(tokens);
-  tokens = TStringList();
-  Parser.TempCount = 0;
-  const bool compiled = Parser.Compile();
-  Parser.BlockNumber = nullptr;
+  const bool compiled = Parser.CompileScanned(Scanner, Intercode, block, constant);
+  t.ConstPrefix = Parser.TempPrefix + "_const";
   if (!compiled) {
+    if (refused) return false;
     ErrorMessage = Parser.ErrorMessage;
     OutOfMemory = Parser.OutOfMemory;
     return false;
