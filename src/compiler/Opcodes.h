@@ -156,26 +156,19 @@ constexpr bool HasVariant(int opcode, int variant) {
   return true;
 }
 
-// Number of the math error records' functions named by the library (0-19).
-inline constexpr int LibraryRecordCount = 20;
-// The formula name of the function with a record number, or "".
-constexpr const char *RecordFormulaName(int record) {
+// The row of the function with a math error record number, or null.
+constexpr const TOpcodeInfo *RecordRow(int record) {
+  if (record < 0) return nullptr;
   for (const TOpcodeInfo &row : opcode_detail::Table.Rows)
-    if (row.Record == record) return row.Formula;
-  return "";
-}
-constexpr const char *RecordLibraryName(int record) {
-  for (const TOpcodeInfo &row : opcode_detail::Table.Rows)
-    if (row.Record == record) return row.Library;
-  return "";
+    if (row.Record == record) return &row;
+  return nullptr;
 }
 
 namespace opcode_detail {
 constexpr bool RecordsNumberedOnce() {
-  for (int record = 0; record < LibraryRecordCount; ++record) {
-    int rows = 0;
-    for (const TOpcodeInfo &row : Table.Rows) rows += row.Record == record && row.Library[0] != '\0';
-    if (rows != 1) return false;
+  for (const TOpcodeInfo &row : Table.Rows) {
+    if (row.Record < 0) continue;
+    if (RecordRow(row.Record) != &row) return false;
   }
   return true;
 }
@@ -201,7 +194,7 @@ constexpr bool FormulaNamesInOrder() {
 }
 }  // namespace opcode_detail
 
-static_assert(opcode_detail::RecordsNumberedOnce(), "every library record number 0-19 belongs to one function");
+static_assert(opcode_detail::RecordsNumberedOnce(), "a math error record number belongs to one function");
 static_assert(opcode_detail::ShapesAgree(), "an opcode's shape contradicts its row");
 static_assert(opcode_detail::FormulaNamesInOrder(), "inner functions are the opcodes icRandomize .. icRandom");
 

@@ -25,11 +25,23 @@ void AllocationFailed() {
   TMathErrorManager::Alert("Error/MathErrorManager", "Memory allocation has been failed.");
 }
 
-// Record numbers 0-19 name the functions as the math library names them in
-// its faults; the names come from the opcode table.
-constexpr std::array<const char *, LibraryRecordCount> LibraryNames = [] {
-  std::array<const char *, LibraryRecordCount> names{};
-  for (int code = 0; code < LibraryRecordCount; ++code) names[static_cast<std::size_t>(code)] = RecordLibraryName(code);
+// The library's names for its faults with their record numbers, from the opcode table.
+struct TLibraryName {
+  const char *Name = "";
+  std::uint8_t Record = 0;
+};
+constexpr int LibraryNameCount = [] {
+  int n = 0;
+  for (int code = 0; code < 64; ++code) n += OpcodeInfo(code).Library[0] != '\0';
+  return n;
+}();
+constexpr std::array<TLibraryName, LibraryNameCount> LibraryNames = [] {
+  std::array<TLibraryName, LibraryNameCount> names{};
+  std::size_t n = 0;
+  for (int code = 0; code < 64; ++code) {
+    const TOpcodeInfo &row = OpcodeInfo(code);
+    if (row.Library[0] != '\0') names[n++] = {row.Library, static_cast<std::uint8_t>(row.Record)};
+  }
   return names;
 }();
 static_assert(TMathErrorManager::FunctionRandom == OpcodeInfo(icRandom).Record);
@@ -116,11 +128,10 @@ void TMathErrorManager::AppendReport(std::vector<std::string> &lines, std::size_
       case KindZeroDivision: line += "zero division"; break;
       default: line += "undefined error: "; break;
     }
-    const std::string function = std::string(RecordFormulaName(e.Function)) + "(";
-    if (e.Function <= FunctionRandom) {
-      line += function + text::FormatGeneral(e.Arg1) + ")";
-    } else if (e.Function < LibraryRecordCount || e.Function == FunctionLogBase) {
-      line += function + text::FormatGeneral(e.Arg1) + ", " + text::FormatGeneral(e.Arg2) + ")";
+    if (const TOpcodeInfo *row = RecordRow(e.Function)) {
+      line += std::string(row->Formula) + "(" + text::FormatGeneral(e.Arg1);
+      if (row->Shape.Arguments == 2) line += ", " + text::FormatGeneral(e.Arg2);
+      line += ")";
     } else if (e.Function == FunctionUnknown) {
       line += "undefined function";
     }
@@ -135,9 +146,9 @@ int MathErrorHook(TMathFault &fault) {
   const std::uint8_t kind = fault.Type >= 1 && fault.Type <= 5 ? static_cast<std::uint8_t>(fault.Type - 1)
                                                                : static_cast<std::uint8_t>(TMathErrorManager::KindOther);
   std::uint8_t function = TMathErrorManager::FunctionUnknown;
-  for (std::uint8_t code = 0; code < LibraryRecordCount; ++code) {
-    if (std::strcmp(fault.Name, LibraryNames[code]) == 0) {
-      function = code;
+  for (const TLibraryName &name : LibraryNames) {
+    if (std::strcmp(fault.Name, name.Name) == 0) {
+      function = name.Record;
       break;
     }
   }
