@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "TestSupport.h"
+#include "compiler/Opcodes.h"
 
 using velmora::TArithmeticUnit;
 using velmora::TStringList;
@@ -46,6 +47,13 @@ std::vector<TLine> Parse(const TStringList &dump) {
   return lines;
 }
 
+int OpcodeNamed(const std::string &name) {
+  for (int code = 0; code < 64; ++code)
+    if (name == velmora::OpcodeInfo(code).Name) return code;
+  ADD_FAILURE() << name;
+  return velmora::icInvalid;
+}
+
 bool ReadsFirst(const std::string &name) {
   return name == "icIncrement" || name == "icDecrement" || name == "icEnd";
 }
@@ -73,6 +81,10 @@ TEST(Disassembler, FlagsAgreeWithTheCode) {
     for (std::size_t i = 0; i < lines.size(); ++i) {
       const TLine &l = lines[i];
       const std::size_t first = ReadsFirst(l.Name) ? 0 : 1;
+      // The executor has a case for every variant the steps use.
+      const int variant = (l.Acc1 ? 1 : 0) | (l.Acc2 ? 2 : 0) | (l.NoStore ? 4 : 0);
+      EXPECT_TRUE(velmora::HasVariant(OpcodeNamed(l.Name), variant)) << formula << " @" << i;
+      EXPECT_EQ(static_cast<int>(l.Operands.size()), velmora::ShapeOf(OpcodeNamed(l.Name)).Operands) << formula;
       // A register operand is what the previous instruction wrote.
       if (l.Acc1 || l.Acc2) {
         ASSERT_GT(i, 0u) << formula;
