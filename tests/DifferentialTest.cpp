@@ -13,10 +13,13 @@
 #include <cfloat>
 #include <cmath>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <random>
 
 #include "engine/ArithmeticUnit.h"
+#include "compiler/Opcodes.h"
+#include "engine/MathFaultRules.h"
 #include "engine/Random.h"
 
 namespace {
@@ -66,73 +69,43 @@ struct TReference {
     return r;
   }
 
-  static bool Huge(long double x, bool wantNegative, long double limit) {
-    // Sign, exponent and the top 16 bits of the significand decide.
-    unsigned char bytes[10];
-    std::memcpy(bytes, &x, 10);
-    const bool negative = (bytes[9] & 0x80) != 0;
-    if (negative != wantNegative) return false;
-    std::uint64_t m;
-    std::memcpy(&m, bytes, 8);
-    const unsigned e = (bytes[8] | (bytes[9] << 8)) & 0x7FFF;
-    unsigned char lb[10];
-    std::memcpy(lb, &limit, 10);
-    std::uint64_t lm;
-    std::memcpy(&lm, lb, 8);
-    const unsigned le = (lb[8] | (lb[9] << 8)) & 0x7FFF;
-    return (e << 16 | static_cast<unsigned>(m >> 48)) >= (le << 16 | static_cast<unsigned>(lm >> 48));
-  }
-
   // A math fault: substitute in math error mode, the library's result otherwise.
   template <class F>
   long double Fault(long double substitute, F library) const {
     return MathMode ? substitute : Quiet(library);
   }
 
+  // The substitute of a fault type, as the math error manager supplies it.
+  static long double Substitute(int fault) {
+    using namespace velmora::checked::rules;
+    return fault == Overflow ? LDBL_MAX : fault == Underflow ? LDBL_MIN : 0;
+  }
+
+  static int Opcode(const std::string &f) {
+    for (int code = 0; code < 64; ++code)
+      if (f == velmora::OpcodeInfo(code).Formula) return code;
+    ADD_FAILURE() << f;
+    return velmora::icInvalid;
+  }
+
+  // A function of the library with the fault rules the engine goes by
+  // (tested on their own in MathErrorsTest).
+  template <class F>
+  long double Checked(const std::string &f, long double p, long double q, F library) {
+    const int fault = velmora::checked::rules::FaultOf(Opcode(f), p, q);
+    if (fault) return Fault(Substitute(fault), library);
+    return Native(library);
+  }
+
   long double Call(const std::string &f, long double v) {
-    const long double inf = INFINITY;
-    (void)inf;
-    auto lib = [&](long double (*fn)(long double)) { return [fn, v] { return fn(v); }; };
-    if (f == "asin" || f == "acos") {
-      auto fn = f == "asin" ? asinl : acosl;
-      if (!(fabsl(v) <= 1)) return Fault(0, lib(fn));
-      return Native(lib(fn));
-    }
-    if (f == "atan") return Native(lib(atanl));
-    if (f == "abs") return Native(lib(fabsl));
-    if (f == "tanh") return Native(lib(tanhl));
-    if (f == "ceil") return Native(lib(ceill));
-    if (f == "floor") return Native(lib(floorl));
-    if (f == "sin" || f == "cos" || f == "tan") {
-      auto fn = f == "sin" ? sinl : f == "cos" ? cosl : tanl;
-      if (fabsl(v) >= 0x1p63L) return Fault(0, lib(fn));
-      return Native(lib(fn));
-    }
-    if (f == "exp" || f == "cosh") {
-      auto fn = f == "exp" ? expl : coshl;
-      if (Huge(v, false, 11356.5L)) return Fault(LDBL_MAX, lib(fn));
-      if (Huge(v, true, 11355.0L)) return Fault(LDBL_MIN, lib(fn));
-      return Native(lib(fn));
-    }
-    if (f == "sinh") {
-      if (Huge(v, false, 11356.5L) || Huge(v, true, 11356.5L)) return Fault(LDBL_MAX, lib(sinhl));
-      return Native(lib(sinhl));
-    }
-    if (f == "ln" || f == "log10") {
-      auto fn = f == "ln" ? logl : log10l;
-      const int k = std::fpclassify(v);
-      if (k == FP_ZERO || k == FP_SUBNORMAL) return Fault(0, lib(fn));
-      if (v < 0) return Fault(0, lib(fn));
-      if (k == FP_NAN || k == FP_INFINITE) return Fault(LDBL_MAX, lib(fn));
-      return Native(lib(fn));
-    }
-    if (f == "sqrt") {
-      if (v < 0) {
-        if (std::fpclassify(v) == FP_SUBNORMAL) return v;
-        return Fault(0, lib(sqrtl));
-      }
-      return Native(lib(sqrtl));
-    }
+    static const std::map<std::string, long double (*)(long double)> library = {
+        {"asin", asinl}, {"acos", acosl}, {"atan", atanl}, {"abs", fabsl},  {"tanh", tanhl},
+        {"ceil", ceill}, {"floor", floorl}, {"sin", sinl}, {"cos", cosl},   {"tan", tanl},
+        {"exp", expl},   {"cosh", coshl},  {"sinh", sinhl}, {"ln", logl},   {"log10", log10l},
+        {"sqrt", sqrtl}};
+    if (f == "sqrt" && velmora::checked::rules::SqrtPassesThrough(v)) return v;
+    const auto it = library.find(f);
+    if (it != library.end()) return Checked(f, v, 0, [fn = it->second, v] { return fn(v); });
     // random(n)
     if (!(v >= -0x1p63L && v < 0x1p63L)) throw TFault{};  // -2^63 still fits in 64 bits
     const auto n = static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::int64_t>(v)));
@@ -142,10 +115,7 @@ struct TReference {
   }
 
   long double Call(const std::string &f, long double p, long double q) {
-    if (f == "atan2") {
-      if ((p == 0 && q == 0) || (!std::isfinite(p) && !std::isfinite(q))) return Fault(0, [=] { return atan2l(p, q); });
-      return Native([=] { return atan2l(p, q); });
-    }
+    if (f == "atan2") return Checked(f, p, q, [=] { return atan2l(p, q); });
     if (f == "mod") return Native([=] { return fmodl(p, q); });
     if (f == "log") {
       const long double base = Call("ln", p);
@@ -156,22 +126,12 @@ struct TReference {
       const long double value = Call("ln", q);
       return Native([=] { return value / base; });
     }
-    // pow
-    auto lib = [=] { return powl(p, q); };
-    if (!std::isfinite(p)) {
-      if (!(q < 0)) return Fault(LDBL_MAX, lib);
-      if (std::isinf(p)) return Fault(LDBL_MIN, lib);
-      return Native(lib);
-    }
-    if (!std::isfinite(q) && p != 0) return Fault(LDBL_MAX, lib);
-    if (p == 0 && !(q > 0)) return Fault(0, lib);
-    if (p < 0 && floorl(q) != q) return Fault(0, lib);
-    if (q == 0) return 1;
-    if (p == 0) return 0;
-    const long double t = Quiet([=] { return q * logl(fabsl(p)); });
-    if (t >= 11356.5L) return Fault(LDBL_MAX, lib);
-    if (t <= -11355.0L) return Fault(LDBL_MIN, lib);
-    return Native(lib);
+    // pow: y = 0 gives 1 and a zero base 0 (for a finite base) without a fault.
+    const int fault = velmora::checked::rules::Pow(p, q);
+    if (fault) return Fault(Substitute(fault), [=] { return powl(p, q); });
+    if (std::isfinite(p) && q == 0) return 1;
+    if (std::isfinite(p) && p == 0) return 0;
+    return Native([=] { return powl(p, q); });
   }
 
   long double Eval(const TNode &n) {

@@ -6,15 +6,19 @@
 
 #include "cli/Output.h"
 #include "engine/ArithmeticUnit.h"
+#include "engine/Disassembler.h"
 #include "text/FloatFormat.h"
 #include "text/LineList.h"
 
 namespace velmora::cli {
 
 const char *const CalcUsage =
-    "usage: velmora-cli calc [--math-errors] [--dump=tokens|intercode] [FILE]\n"
+    "usage: velmora-cli calc [--math-errors] [--dump=tokens|intercode|steps] [FILE]\n"
     "  Evaluates each line of FILE (UTF-8; standard input when FILE is absent or \"-\")\n"
-    "  as a constant formula in one engine, printing its value or its error.\n";
+    "  as a constant formula in one engine, printing its value or its error.\n"
+    "  --dump=steps prints the instructions each line runs: opcode, operands (w<k> work\n"
+    "  register, v:<name> variable, a number) and flags (acc1/acc2: operand 1/2 is the\n"
+    "  previous result, held in the register; nostore: the result is not stored).\n";
 
 namespace {
 
@@ -46,7 +50,7 @@ int RunCalc(const std::vector<std::string> &args, std::FILE *out, std::FILE *err
     return 0;
   }
   bool mathErrors = false;
-  bool dumpTokens = false, dumpIntercode = false;
+  bool dumpTokens = false, dumpIntercode = false, dumpSteps = false;
   std::string file;
   bool haveFile = false;
   for (const std::string &a : args) {
@@ -56,6 +60,8 @@ int RunCalc(const std::vector<std::string> &args, std::FILE *out, std::FILE *err
       dumpTokens = true;
     } else if (a == "--dump=intercode") {
       dumpIntercode = true;
+    } else if (a == "--dump=steps") {
+      dumpSteps = true;
     } else if ((a.size() > 1 && a[0] == '-' && a != "-") || haveFile) {
       std::fprintf(err, "velmora-cli calc: unexpected argument '%s'\n%s", a.c_str(), CalcUsage);
       return 2;
@@ -107,6 +113,9 @@ int RunCalc(const std::vector<std::string> &args, std::FILE *out, std::FILE *err
         PutLine(out, std::to_string(k) + "\t" + std::to_string(c.Code) + "\t" + std::to_string(c.ArgCount) +
                          "\t" + c.Operand1 + "\t" + c.Operand2 + "\t" + c.Operand3);
       }
+    }
+    if (dumpSteps && compiled) {
+      for (const std::string &line : DisassembleSteps(engine, 0)) PutLine(out, line);
     }
     long double value = 0;
     if (!compiled || !engine.Calculate(0, value)) {

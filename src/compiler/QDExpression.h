@@ -5,6 +5,7 @@
 // and its operands by one token naming the result (normally a new temporary).
 // Parentheses and calls are reduced on level 1 by compiling their contents alone.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,20 +16,15 @@ namespace velmora {
 
 class TQDExpression {
  public:
-  // One record per level: whether its handler reduces the rightmost operator
-  // first, and the operator texts of the level. Flag-only levels hold no texts.
-  struct TPrecedenceLevel {
-    bool RightToLeft = false;
-    std::vector<std::string> Operators;
-  };
   static constexpr int LevelCount = 16;
+  // Levels whose handler reduces the rightmost operator first.
+  static constexpr bool RightToLeft(int level) { return level == 2 || level == 13 || level == 15; }
   // Deepest nesting of parentheses and calls that is compiled.
   static constexpr int MaxNesting = 256;
 
   TQDExpression();
 
-  TPrecedenceLevel Levels[LevelCount];  // Levels[0] is level 1
-  std::vector<std::string> TInnerFunctions;
+  std::vector<std::string> TInnerFunctions;  // from the opcode table
 
   std::string TempPrefix = "__temp";
   std::int32_t TempCount = 0;
@@ -41,6 +37,14 @@ class TQDExpression {
 
   std::string ChooseTempPrefix(const TStringList *tokens);
   bool Compile();
+  // The whole compilation of a scanned line, as the engine does it: chooses the
+  // temporaries' prefix, names the number tokens "<prefix>_const0",
+  // "<prefix>_const1", ... in order (first offering each to `constant`, which
+  // may refuse it: then false, with nothing compiled), takes the tokens over
+  // and compiles them into `code` with block number `block`.
+  using TConstant = std::function<bool(const std::string &number)>;
+  bool CompileScanned(TQDString &scanner, TQDIntercodeManager &code, std::int32_t &block,
+                      const TConstant &constant = {});
 
   // These look at Tokens as it stands.
   int Precedence(int index) const;
@@ -84,6 +88,8 @@ class TQDExpression {
   static TKind KindOf(const std::string &text);
   // Level of a token of this kind given whether an operand stands to its left.
   static int LevelOf(TKind kind, bool operandOnLeft);
+  // The instruction of a binary or compound assignment operator, else icInvalid.
+  static std::uint8_t BinaryCode(TKind kind);
 
  private:
   bool CompileTokens();

@@ -10,16 +10,7 @@ namespace {
 constexpr const char *OutOfMemory = "Memory allocation has been failed.";
 }  // namespace
 
-const char *IntercodeName(std::uint8_t code) {
-  switch (code) {
-#define VELMORA_INTERCODE_NAME(value, name) \
-  case value:                               \
-    return #name;
-    VELMORA_INTERCODES(VELMORA_INTERCODE_NAME)
-#undef VELMORA_INTERCODE_NAME
-  }
-  return "";
-}
+const char *IntercodeName(std::uint8_t code) { return OpcodeInfo(code).Name; }
 
 TQDIntercodeManager::TQDIntercodeManager() {
   try {

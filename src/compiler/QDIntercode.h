@@ -5,26 +5,9 @@
 #include <deque>
 #include <string>
 
+#include "compiler/Opcodes.h"
+
 namespace velmora {
-
-// Every opcode once: value, name. Values 1-8 and 11-15 are unused.
-#define VELMORA_INTERCODES(X)                                                            \
-  X(0, icDeclare) X(9, icBegin) X(10, icEnd) X(16, icAssign) X(17, icBind) X(18, icAdd)  \
-  X(19, icSubtract) X(20, icMultiply) X(21, icDivide) X(22, icRemainder) X(23, icNegate) \
-  X(24, icIncrement) X(25, icDecrement) X(26, icEqual) X(27, icNotEqual) X(28, icLess)   \
-  X(29, icLessEqual) X(30, icGreater) X(31, icGreaterEqual) X(32, icLogicalAnd)          \
-  X(33, icLogicalOr) X(34, icLogicalNot) X(35, icRandomize) X(36, icAsin) X(37, icAcos)  \
-  X(38, icAtan) X(39, icAtan2) X(40, icAbs) X(41, icArg) X(42, icConj) X(43, icCos)      \
-  X(44, icCosh) X(45, icExp) X(46, icImag) X(47, icLn) X(48, icLog) X(49, icLog10)       \
-  X(50, icPolar) X(51, icPow) X(52, icReal) X(53, icSin) X(54, icSinh) X(55, icSqrt)     \
-  X(56, icTan) X(57, icTanh) X(58, icCeil) X(59, icFloor) X(60, icMod) X(61, icRandom)   \
-  X(62, icCall) X(63, icInvalid)
-
-enum TIntercodeCode : std::uint8_t {
-#define VELMORA_INTERCODE_ENUM(value, name) name = value,
-  VELMORA_INTERCODES(VELMORA_INTERCODE_ENUM)
-#undef VELMORA_INTERCODE_ENUM
-};
 
 // The opcode's name ("icAdd"), or "" for an unused value.
 const char *IntercodeName(std::uint8_t code);

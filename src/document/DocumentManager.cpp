@@ -12,19 +12,6 @@ constexpr const char *ManagerCaption = "Error (DocumentManager)";
 constexpr int Warning = TMessageBoxes::Ok | TMessageBoxes::Exclamation;
 }  // namespace
 
-std::string ExecutableFolder() {
-  char path[PATH_MAX];
-  const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) return ".";
-  return FolderOf(std::string(path, static_cast<std::size_t>(n)));
-}
-
-std::string FolderOf(const std::string &path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 TDocumentManager::TDocumentManager(TMessageBoxes *messageBoxes)
     : InitialDir(ExecutableFolder()), MessageBoxes(messageBoxes) {
   FileName = NoFileName;

@@ -6,6 +6,8 @@
 #include <functional>
 #include <string>
 
+#include "text/Paths.h"
+
 #include "document/MessageBoxes.h"
 
 namespace velmora {
@@ -50,9 +52,8 @@ class TDocumentManager {
   void OpenChosen(const std::string &chosen);
 };
 
-// The folder of the running executable, without a trailing separator.
-std::string ExecutableFolder();
-// The part of a path before its last separator.
-std::string FolderOf(const std::string &path);
+// The path helpers live in text/Paths.h.
+using text::ExecutableFolder;
+using text::FolderOf;
 
 }  // namespace velmora

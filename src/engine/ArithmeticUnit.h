@@ -3,6 +3,13 @@
 // compiled formulas and the work registers, compiles one formula line into a
 // slot (scanner -> parser -> intermediate code -> executable instructions) and
 // runs a slot over 80-bit long double values.
+//
+// Its members are defined by job: Variables.cpp (the variable table and the
+// work area), Translator.cpp (a line into a slot), Steps.cpp (a slot's
+// instructions as the executor runs them), SlotAnalysis.cpp (what slots write
+// and read; copies for other threads), RunGuard.cpp (the run interfaces: fast
+// run, undo, careful replay), Executor.cpp (the interpreter) and
+// NativeTranslator.cpp (the machine code).
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -12,6 +19,7 @@
 #include "compiler/QDExpression.h"
 #include "compiler/QDIntercode.h"
 #include "engine/NativeCode.h"
+#include "engine/RunSnapshot.h"
 #include "formula/QDString.h"
 
 namespace velmora {
@@ -30,14 +38,10 @@ class TArithmeticUnit {
     std::uint8_t Opcode = icInvalid;
     TOperand Operands[3];
   };
-  struct TVariable {
-    std::string Name;
-    long double Value = 0;
-  };
+  using TVariable = velmora::TVariable;
   struct TExpression {
     std::vector<TInstruction> Code;  // empty: the slot has no code
     std::string Source;
-    std::int32_t Line = 0;  // kept for the caller; the engine never reads it
     // The instructions as the executor runs them: each operand's place worked
     // out once (refreshed only when the work area or the variable table has
     // moved since), and a note of which operands are the result of the
@@ -104,6 +108,10 @@ class TArithmeticUnit {
   void BeginBatch(int count);
   void RunSlotsUnchecked(int count);
   bool EndBatch();
+  // Runs slots 0 .. count-1 again as CalculateSlots does, for the variable
+  // values they leave, adding nothing to the math error records (a pixel whose
+  // records were taken already).
+  void ReplaySlots(int count);
   // Makes this engine a copy of `from` for running its slots 0 .. count-1 on
   // another thread: the variables (names, values and places), the work area
   // and those slots' code. `from` is only read.
@@ -113,6 +121,9 @@ class TArithmeticUnit {
   // every variable the slots write is written, in slot order, before any slot
   // reads it. Variables in `preset` count as written before the first slot.
   bool SlotsIndependent(int count, const std::vector<std::int32_t> &preset) const;
+  // Works out slot `index`'s steps (and machine code) now, as its first run
+  // would; nothing to do when they are up to date.
+  void PrepareSlot(int index);
   // Appends the recorded math errors (at most `limit` lines) and empties the record.
   void GetMathErrors(TStringList &list, std::size_t limit = SIZE_MAX);
 
@@ -125,28 +136,30 @@ class TArithmeticUnit {
 
   bool GrowVariables();
   bool GrowWork();
-  std::vector<long double> Snapshot;    // values of a slot's written variables before a run
+  TRunSnapshot Snapshot;                   // before a Calculate
+  TRunSnapshot SlotsSnapshot;              // before a run of slots 0 .. count-1
   std::vector<std::int32_t> SlotsWritten;  // variables written by slots 0 .. SlotsWrittenCount-1
   int SlotsWrittenCount = -1;              // -1: to be worked out again
-  std::vector<long double> SlotsSnapshot;
   struct TRunGuard;
   std::unique_ptr<TRunGuard> Batch;
   bool BatchFailed = false;
   void PrepareSlotsWritten(int count);
   void PrepareSteps(TExpression &e);
   bool CompileNative(TExpression &e);
+  friend class TNativeTranslator;
   bool NativeBailout = false;  // the machine code met something only the interpreter can report
-  static long double NativeLog(TArithmeticUnit *unit, std::int32_t ip, long double baseValue, long double value);
-  static long double NativeRandom(TArithmeticUnit *unit, std::int32_t ip, long double v, long double unused);
-  static long double NativeRandomize(TArithmeticUnit *unit, std::int32_t ip, long double, long double);
   bool RunFast(TExpression &e, long double &result);
   template <bool Careful>
   bool Run(TExpression &e, long double &result);
   bool Fail(const char *message);
+  void NoteWrittenVariables(TExpression &slot);
 
   // Translation state of one SetExpression.
   struct TTranslation;
   bool Translate(TExpression &slot, TTranslation &t);
+  bool TranslateOne(const TQDIntercode &c, TExpression &slot, TTranslation &t);
+  bool TranslateBind(const TQDIntercode &c, TTranslation &t);
+  bool Emit(const TQDIntercode &c, int operands, TExpression &slot, TTranslation &t);
   bool ResolveOperand(const std::string &text, TOperand &operand, TTranslation &t);
   bool StripAddress(const std::string &text, std::string &name);
 };

@@ -1,11 +1,13 @@
 #include "engine/MathErrorManager.h"
 
+#include <array>
 #include <cfloat>
 #include <cstdio>
 #include <cstring>
 #include <limits>
 #include <new>
 
+#include "compiler/Opcodes.h"
 #include "text/FloatFormat.h"
 
 namespace velmora {
@@ -23,15 +25,29 @@ void AllocationFailed() {
   TMathErrorManager::Alert("Error/MathErrorManager", "Memory allocation has been failed.");
 }
 
-const char *const ReportTexts[20] = {"asin(", "acos(", "atan(", "abs(", "cos(",  "cosh(", "exp(",
-                                     "ln(",   "log10(", "sin(", "sinh(", "sqrt(", "tan(",  "tanh(",
-                                     "ceil(", "floor(", "random(", "atan2(", "pow(", "mod("};
+// The library's names for its faults with their record numbers, from the opcode table.
+struct TLibraryName {
+  const char *Name = "";
+  std::uint8_t Record = 0;
+};
+constexpr int LibraryNameCount = [] {
+  int n = 0;
+  for (int code = 0; code < 64; ++code) n += OpcodeInfo(code).Library[0] != '\0';
+  return n;
+}();
+constexpr std::array<TLibraryName, LibraryNameCount> LibraryNames = [] {
+  std::array<TLibraryName, LibraryNameCount> names{};
+  std::size_t n = 0;
+  for (int code = 0; code < 64; ++code) {
+    const TOpcodeInfo &row = OpcodeInfo(code);
+    if (row.Library[0] != '\0') names[n++] = {row.Library, static_cast<std::uint8_t>(row.Record)};
+  }
+  return names;
+}();
+static_assert(TMathErrorManager::FunctionRandom == OpcodeInfo(icRandom).Record);
+static_assert(TMathErrorManager::FunctionLogBase == OpcodeInfo(icLog).Record);
 
 }  // namespace
-
-const char *const TMathErrorManager::LibraryNames[20] = {
-    "asinl", "acosl", "atanl", "fabsl", "cosl",  "coshl",  "expl",   "logl",  "log10l", "sinl",
-    "sinhl", "sqrtl", "tanl",  "tanhl", "ceill", "floorl", "random", "atan2l", "powl",  "fmodl"};
 
 TMathErrorManager::TAlert TMathErrorManager::Alert = WriteToStandardError;
 
@@ -112,11 +128,10 @@ void TMathErrorManager::AppendReport(std::vector<std::string> &lines, std::size_
       case KindZeroDivision: line += "zero division"; break;
       default: line += "undefined error: "; break;
     }
-    if (e.Function <= 16) {
-      line += ReportTexts[e.Function] + text::FormatGeneral(e.Arg1) + ")";
-    } else if (e.Function <= 19 || e.Function == FunctionLogBase) {
-      line += (e.Function == FunctionLogBase ? "log(" : ReportTexts[e.Function]) +
-              text::FormatGeneral(e.Arg1) + ", " + text::FormatGeneral(e.Arg2) + ")";
+    if (const TOpcodeInfo *row = RecordRow(e.Function)) {
+      line += std::string(row->Formula) + "(" + text::FormatGeneral(e.Arg1);
+      if (row->Shape.Arguments == 2) line += ", " + text::FormatGeneral(e.Arg2);
+      line += ")";
     } else if (e.Function == FunctionUnknown) {
       line += "undefined function";
     }
@@ -131,9 +146,9 @@ int MathErrorHook(TMathFault &fault) {
   const std::uint8_t kind = fault.Type >= 1 && fault.Type <= 5 ? static_cast<std::uint8_t>(fault.Type - 1)
                                                                : static_cast<std::uint8_t>(TMathErrorManager::KindOther);
   std::uint8_t function = TMathErrorManager::FunctionUnknown;
-  for (std::uint8_t code = 0; code < 20; ++code) {
-    if (std::strcmp(fault.Name, TMathErrorManager::LibraryNames[code]) == 0) {
-      function = code;
+  for (const TLibraryName &name : LibraryNames) {
+    if (std::strcmp(fault.Name, name.Name) == 0) {
+      function = name.Record;
       break;
     }
   }

@@ -16,7 +16,7 @@ class TMathErrorManager {
     long double Arg1 = 0;
     long double Arg2 = 0;
     std::uint8_t Kind = 0;      // 0 domain .. 4 total loss, 5 zero division, 6 other
-    std::uint8_t Function = 0;  // see the function codes below
+    std::uint8_t Function = 0;  // see the function codes below and the opcode table
   };
   enum : std::uint8_t {
     KindDomain = 0, KindSingularity = 1, KindOverflow = 2, KindUnderflow = 3,
@@ -52,9 +52,6 @@ class TMathErrorManager {
   // Appends one line per record ("(3)domain error: sqrt(-1)"), at most `limit`
   // of them, and empties the records.
   void AppendReport(std::vector<std::string> &lines, std::size_t limit = SIZE_MAX);
-
-  // The library name of each function code 0..19, in code order.
-  static const char *const LibraryNames[20];
 
   // How a message box is shown; the program installs its own. The default
   // writes to standard error.

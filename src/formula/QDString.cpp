@@ -109,11 +109,6 @@ int TQDString::EscapeLengthAt(const std::u32string &text, std::size_t p) const {
   return -1;
 }
 
-int TQDString::StringBreakIndexAt(const std::u32string &text, std::size_t p) const {
-  if (EscapeLengthAt(text, p) != -1) return -1;
-  return SlotAt(text, p, StringBreakMarks);
-}
-
 std::size_t TQDString::StringEventAt(const std::u32string &text, std::size_t p,
                                      std::size_t &skip) const {
   skip = 0;

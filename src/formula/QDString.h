@@ -94,7 +94,6 @@ class TQDString {
   int QuoteIndexAt(std::size_t p) const { return SlotAt(*Work, p, QuoteMarks); }
   int ExponentIndexAt(std::size_t p) const { return SlotAt(*Work, p, ExponentMarks); }
   int EscapeLengthAt(const std::u32string &text, std::size_t p) const;
-  int StringBreakIndexAt(const std::u32string &text, std::size_t p) const;
   // Length of the string-state event at p (a quote or a string break), 0 when
   // none; `skip` receives the extra characters an escape sequence steps over.
   std::size_t StringEventAt(const std::u32string &text, std::size_t p, std::size_t &skip) const;

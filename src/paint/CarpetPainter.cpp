@@ -90,12 +90,11 @@ struct TPixelRunner {
   // Runs a pixel again for the variable values it leaves, without adding to
   // the math error records (they were taken already).
   void Replay(const TPicture &source, std::int64_t pixel, int height) {
-    TMathErrorManager &m = MathErrorManager();
-    const std::int32_t records = m.Count;
-    std::uint32_t colour;
-    int failed;
-    Run(source, static_cast<int>(pixel / height), static_cast<int>(pixel % height), colour, failed);
-    m.Count = records;
+    const int px = static_cast<int>(pixel / height), py = static_cast<int>(pixel % height);
+    *X = px;
+    *Y = py;
+    SplitColour(source.Pixel(px, py), *GetR, *GetG, *GetB);
+    Engine.ReplaySlots(Slots);
   }
 };
 
@@ -337,6 +336,7 @@ TPaintResult PaintCarpet(TArithmeticUnit &engine, const TStringList &constants, 
 
   // Carpet formulas: one slot each, in order; comment and blank lines take none.
   int slots = 0;
+  std::vector<std::size_t> slotLines;  // the carpet line of each slot
   for (std::size_t i = 0; i < carpet.size(); ++i) {
     scanner.Text = carpet[i];
     if (!scanner.Tokenize()) checkMemory(), errors.push_back(CarpetPrefix(i) + scanner.ErrorMessage);
@@ -346,12 +346,11 @@ TPaintResult PaintCarpet(TArithmeticUnit &engine, const TStringList &constants, 
       errors.push_back(CarpetPrefix(i) + "絨毯の数式が多すぎます．");
       return result;
     }
-    if (engine.SetExpression(slots, carpet[i])) {
-      engine.Expressions[static_cast<std::size_t>(slots)].Line = static_cast<std::int32_t>(i);
-    } else {
+    if (!engine.SetExpression(slots, carpet[i])) {
       checkMemory();
       errors.push_back(CarpetPrefix(i) + engine.ErrorMessage);
     }
+    slotLines.push_back(i);
     ++slots;
   }
   if (!errors.empty()) return result;
@@ -381,8 +380,7 @@ TPaintResult PaintCarpet(TArithmeticUnit &engine, const TStringList &constants, 
   engine.MathErrorMode = false;
   if (end == TLoopEnd::Failed) {
     engine.ErrorMessage = failure.Message;
-    errors.push_back(CarpetPrefix(static_cast<std::size_t>(engine.Expressions[static_cast<std::size_t>(failure.Slot)].Line)) +
-                     failure.Message);
+    errors.push_back(CarpetPrefix(slotLines[static_cast<std::size_t>(failure.Slot)]) + failure.Message);
     return result;
   }
   if (end == TLoopEnd::Cancelled) {

@@ -130,13 +130,6 @@ bool DecodeWithQt(const std::string &bytes, TPictureFormat format, TPicture &pic
 
 }  // namespace
 
-std::string FileExtension(const std::string &path) {
-  const std::size_t slash = path.rfind('/');
-  const std::size_t dot = path.rfind('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
-  return path.substr(dot);
-}
-
 TPictureFormat PictureFormatFor(const std::string &path) {
   const std::string ext = FileExtension(path);
   if (ext == ".jpg" || ext == ".jpeg") return TPictureFormat::Jpeg;

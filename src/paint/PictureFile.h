@@ -6,13 +6,14 @@
 #include <string>
 
 #include "paint/Picture.h"
+#include "text/Paths.h"
 
 namespace velmora {
 
 enum class TPictureFormat { Bmp, Jpeg, Png };
 
-// The extension from the last "." of the file name part on ("" when none).
-std::string FileExtension(const std::string &path);
+// The extension from the last "." of the file name part on (text/Paths.h).
+using text::FileExtension;
 TPictureFormat PictureFormatFor(const std::string &path);
 // The reader for a file name; false with a message naming the formats that open.
 bool PictureFormatForReading(const std::string &path, TPictureFormat &format, std::string &error);

@@ -300,36 +300,4 @@ bool SaveLineList(const std::string &path, const std::vector<std::string> &lines
   return WriteFileAtomically(path, bytes, error);
 }
 
-bool ListNames(const std::string &folder, const std::string &extension, std::vector<std::string> &names) {
-  names.clear();
-  DIR *dir = ::opendir(folder.c_str());
-  if (!dir) return false;
-  auto lower = [](std::string s) {
-    for (char &c : s)
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-  };
-  const std::string wanted = lower(extension);
-  while (const dirent *entry = ::readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name == "." || name == ".." || name.size() <= wanted.size()) continue;
-    if (lower(name.substr(name.size() - wanted.size())) != wanted) continue;
-    names.push_back(ChangeExtension(name, ""));
-  }
-  ::closedir(dir);
-  return true;
-}
-
-void EnsureFolder(const std::string &folder) {
-  struct stat st {};
-  if (::stat(folder.c_str(), &st) != 0) ::mkdir(folder.c_str(), 0777);
-}
-
-std::string ChangeExtension(const std::string &name, const std::string &extension) {
-  const std::size_t slash = name.rfind('/');
-  const std::size_t dot = name.rfind('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return name + extension;
-  return name.substr(0, dot) + extension;
-}
-
 }  // namespace velmora::text

@@ -8,6 +8,9 @@
 #include <string_view>
 #include <vector>
 
+// The path helpers (ListNames, EnsureFolder, ChangeExtension) live in Paths.h.
+#include "text/Paths.h"
+
 namespace velmora::text {
 
 // Files larger than this are refused instead of being read into memory.
@@ -42,16 +45,5 @@ bool LoadLineList(const std::string &path, std::vector<std::string> &lines, std:
 // nothing, when a character has no CP932 form.
 bool SaveLineList(const std::string &path, const std::vector<std::string> &lines,
                   std::string &error);
-
-// The names (with the last extension removed) of the entries of `folder` whose
-// name ends in `extension` (".qtp"; letter case ignored, entries of any kind).
-// False when the folder does not exist or cannot be read.
-bool ListNames(const std::string &folder, const std::string &extension, std::vector<std::string> &names);
-
-// Creates one folder level when it is missing; failures are ignored.
-void EnsureFolder(const std::string &folder);
-
-// The name with its last extension replaced ("abc.txt" -> "abc.qtp", "abc" -> "abc.qtp").
-std::string ChangeExtension(const std::string &name, const std::string &extension);
 
 }  // namespace velmora::text
