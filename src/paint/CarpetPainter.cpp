@@ -36,9 +36,9 @@ std::uint32_t Channel(long double v) {
 // pixel the remainders are its bytes; anything else takes the long way.
 void SplitColour(std::uint32_t colour, long double &r, long double &g, long double &b) {
   if (colour < 0x01000000u) {
-    r = colour & 0xFF;
-    g = (colour >> 8) & 0xFF;
-    b = (colour >> 16) & 0xFF;
+    r = RedOf(colour);
+    g = GreenOf(colour);
+    b = BlueOf(colour);
     return;
   }
   long double t = static_cast<std::int32_t>(colour);

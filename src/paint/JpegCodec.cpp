@@ -174,9 +174,9 @@ bool EncodeJpeg(const TPicture &picture, int quality, std::string &bytes, std::s
   std::string rgb(picture.Pixels.size() * 3, '\0');
   auto *q = reinterpret_cast<unsigned char *>(rgb.data());
   for (std::uint32_t pixel : picture.Pixels) {
-    *q++ = static_cast<unsigned char>(pixel & 0xFF);
-    *q++ = static_cast<unsigned char>((pixel >> 8) & 0xFF);
-    *q++ = static_cast<unsigned char>((pixel >> 16) & 0xFF);
+    *q++ = static_cast<unsigned char>(RedOf(pixel));
+    *q++ = static_cast<unsigned char>(GreenOf(pixel));
+    *q++ = static_cast<unsigned char>(BlueOf(pixel));
   }
   TWriter *w = static_cast<TWriter *>(std::calloc(1, sizeof(TWriter)));
   if (!w) {

@@ -23,6 +23,10 @@ constexpr std::uint32_t Black = 0;
 inline std::uint32_t Rgb(int r, int g, int b) {
   return static_cast<std::uint32_t>(r) | static_cast<std::uint32_t>(g) << 8 | static_cast<std::uint32_t>(b) << 16;
 }
+// The channels of a colour, 0 to 255.
+inline int RedOf(std::uint32_t colour) { return static_cast<int>(colour & 0xFF); }
+inline int GreenOf(std::uint32_t colour) { return static_cast<int>(colour >> 8 & 0xFF); }
+inline int BlueOf(std::uint32_t colour) { return static_cast<int>(colour >> 16 & 0xFF); }
 
 struct TPicture {
   int Width = 0;

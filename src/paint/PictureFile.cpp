@@ -197,9 +197,9 @@ std::string EncodeBmp(const TPicture &picture) {
     char *row = out.data() + 54 + rowBytes * static_cast<std::size_t>(picture.Height - 1 - y);
     for (int x = 0; x < picture.Width; ++x) {
       const std::uint32_t c = picture.Pixel(x, y);
-      row[3 * x + 0] = static_cast<char>((c >> 16) & 0xFF);  // blue, green, red
-      row[3 * x + 1] = static_cast<char>((c >> 8) & 0xFF);
-      row[3 * x + 2] = static_cast<char>(c & 0xFF);
+      row[3 * x + 0] = static_cast<char>(BlueOf(c));  // blue, green, red
+      row[3 * x + 1] = static_cast<char>(GreenOf(c));
+      row[3 * x + 2] = static_cast<char>(RedOf(c));
     }
   }
   return out;

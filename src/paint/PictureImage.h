@@ -7,9 +7,7 @@
 
 namespace velmora {
 
-inline QRgb ToQRgb(std::uint32_t colour) {
-  return 0xFF000000u | (colour & 0xFFu) << 16 | (colour & 0xFF00u) | (colour >> 16 & 0xFFu);
-}
+inline QRgb ToQRgb(std::uint32_t colour) { return qRgb(RedOf(colour), GreenOf(colour), BlueOf(colour)); }
 
 // The whole picture as a 32-bit image.
 QImage ToQImage(const TPicture &picture);

@@ -17,36 +17,6 @@ namespace velmora {
 
 TTempForm *TempForm = nullptr;
 
-namespace windows {
-
-void FillList(QListWidget *list, const std::vector<std::string> &names) {
-  for (const std::string &name : names) list->addItem(QString::fromStdString(name));
-  list->sortItems();
-}
-
-void CentreOnce(QWidget *window, QWidget *on, bool &placed) {
-  if (placed || !on) return;
-  window->move(on->geometry().center() - window->rect().center());
-  placed = true;
-}
-
-void ShowError(TMessageBoxes *boxes, const std::string &text) {
-  if (boxes) boxes->ShowMessage(text, "Velmora 2", TMessageBoxes::Ok | TMessageBoxes::Stop);
-}
-
-bool LoadInto(QPlainTextEdit *memo, const std::string &path, TMessageBoxes *boxes) {
-  TStringList lines;
-  std::string error, warning;
-  if (!text::LoadLineList(path, lines, error, &warning)) {
-    ShowError(boxes, error);
-    return false;
-  }
-  if (!warning.empty()) ShowError(boxes, warning);
-  SetMemoText(memo, lines);
-  return true;
-}
-
-}  // namespace windows
 
 TTempForm::TTempForm(QWidget *mainWindow)
     : QWidget(mainWindow, Qt::Window), TempListBox(new TNameList), TempMemo(new QPlainTextEdit),

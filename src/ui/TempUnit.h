@@ -36,15 +36,5 @@ class TTempForm : public QWidget {
 extern TTempForm *TempForm;
 
 // Shared by the template and help windows.
-namespace windows {
-// The list's names sorted as the list control sorts them.
-void FillList(QListWidget *list, const std::vector<std::string> &names);
-// Centres `window` on `on` the first time it is shown.
-void CentreOnce(QWidget *window, QWidget *on, bool &placed);
-void ShowError(TMessageBoxes *boxes, const std::string &text);
-// Loads a code page 932 text file into `memo`; a failure or bytes that are not
-// code page 932 are shown in a box. False when nothing was loaded.
-bool LoadInto(QPlainTextEdit *memo, const std::string &path, TMessageBoxes *boxes);
-}  // namespace windows
 
 }  // namespace velmora
