@@ -216,7 +216,7 @@ void TMainForm::BuildLayout() {
     ProgressBar->setValue(std::min(Job->ColumnsDone(), ProgressBar->maximum()));
     // The picture grows at a calmer pace than the bar: copying columns takes
     // the window's thread away from the painting threads.
-    if (++Ticks % 3 == 0) ShowPaintedColumns();
+    if (++Ticks % 3 == 0 && Ticks * ProgressTimer->interval() >= GrowAfterMs) ShowPaintedColumns();
   });
   auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
   connect(escape, &QShortcut::activated, this, [this] { CancelPaint(); });

@@ -94,6 +94,9 @@ class TMainForm : public QMainWindow {
   void ShowPaintedColumns();
   // False: a paint shows its picture only when it is done.
   bool GrowingPicture = true;
+  // A paint shows its finished columns only once it has run this long: a
+  // short paint is over before anyone could look, and would only be slowed.
+  int GrowAfterMs = 400;
   // Seconds the last paint took.
   double PaintSeconds() const { return Job->Seconds; }
 

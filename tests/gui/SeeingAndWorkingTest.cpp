@@ -139,6 +139,7 @@ TEST_F(MainFormTest, TheStatusBarTellsSizeZoomThePixelUnderTheMouseAndWhatHappen
 
 TEST_F(MainFormTest, ThePictureGrowsWhilePaintingAndAFailureShowsTheOldOneAgain) {
   MainForm->ResizeImage(1500, 400);
+  MainForm->GrowAfterMs = 0;
   const QImage before = MainForm->ImageContents();
   // Fails in the last column, so the columns before it are shown on the way.
   Type(MainForm->MCMemo, "r = 10 + sin(x)*cos(y)*0 + mod(1, 1499 - x)*0\ng = 20\nb = 30 + pow(x + 1, 0.5)*0");
