@@ -146,6 +146,9 @@ TEST(MathFaults, DeclinedFaultsGiveTheLibraryResultAndLeaveNoFlags) {
 }
 
 TEST(MathErrorManager, RecordsGrowAndEmpty) {
+  // A manager of its own: the shared one may have grown in earlier tests.
+  TMathErrorManager own;
+  velmora::TThreadMathErrors use(own);
   TMathErrorManager &m = velmora::MathErrorManager();
   m.Clear();
   const std::int32_t start = m.Capacity;
