@@ -4,6 +4,7 @@
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QTextBlock>
+#include <algorithm>
 #include <stdexcept>
 
 #include "paint/PictureImage.h"
@@ -127,7 +128,8 @@ void TMainForm::MarkErrorLines(const TStringList &errorLines) {
     if (!ErrorPlaceOf(line, place)) continue;
     QPlainTextEdit *memo = place.Memo == TErrorPlace::Constants ? ConstsMemo : MCMemo;
     const QTextBlock block = memo->document()->findBlockByNumber(place.Line);
-    if (!block.isValid()) continue;
+    const std::vector<int> marked = MarkedLines(memo);
+    if (!block.isValid() || std::find(marked.begin(), marked.end(), place.Line) != marked.end()) continue;
     QList<QTextEdit::ExtraSelection> marks = memo->extraSelections();
     QTextEdit::ExtraSelection mark;
     mark.cursor = QTextCursor(block);

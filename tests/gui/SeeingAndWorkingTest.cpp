@@ -166,23 +166,24 @@ TEST_F(MainFormTest, ThePictureGrowsWhilePaintingAndAFailureShowsTheOldOneAgain)
 }
 
 TEST_F(MainFormTest, AnErrorLineLeadsToItsMemoLineWhichIsMarked) {
-  Type(MainForm->ConstsMemo, "a = 1\nb = (2");
+  Type(MainForm->ConstsMemo, "a = 1\nb = 1e");  // two error lines for one memo line: one mark
   Type(MainForm->MCMemo, "r = 1\n// c\ng = (x\nb = 0");
   Paint();
-  ASSERT_EQ(Errors(), (L{"定数式(2行目): 括弧が閉じていない", "絨毯の数式(3行目): 括弧が閉じていない"}));
+  const std::string exponent = "定数式(2行目): SyntaxError: Put some numbers after exponential symbol";
+  ASSERT_EQ(Errors(), (L{exponent, exponent, "絨毯の数式(3行目): 括弧が閉じていない"}));
   EXPECT_EQ(MainForm->MarkedLines(MainForm->ConstsMemo), std::vector<int>{1});
   EXPECT_EQ(MainForm->MarkedLines(MainForm->MCMemo), std::vector<int>{2});
 
-  // A double-click on the second error line selects "g = (x" in the carpet memo.
+  // A double-click on the carpet's error line selects "g = (x" in the carpet memo.
   QPlainTextEdit *errors = ErrorShowForm->ErrorsMemo;
-  const QRect second = errors->cursorRect(QTextCursor(errors->document()->findBlockByNumber(1)));
+  const QRect second = errors->cursorRect(QTextCursor(errors->document()->findBlockByNumber(2)));
   QTest::mouseDClick(errors->viewport(), Qt::LeftButton, Qt::NoModifier, second.center() + QPoint(20, 0));
   EXPECT_EQ(MainForm->MCMemo->textCursor().blockNumber(), 2);
   EXPECT_EQ(MainForm->MCMemo->textCursor().selectedText(), QStringLiteral("g = (x"));
   EXPECT_TRUE(WaitFor([] { return QApplication::focusWidget() == MainForm->MCMemo; }));
   const QRect first = errors->cursorRect(QTextCursor(errors->document()->findBlockByNumber(0)));
   QTest::mouseDClick(errors->viewport(), Qt::LeftButton, Qt::NoModifier, first.center() + QPoint(20, 0));
-  EXPECT_EQ(MainForm->ConstsMemo->textCursor().selectedText(), QStringLiteral("b = (2"));
+  EXPECT_EQ(MainForm->ConstsMemo->textCursor().selectedText(), QStringLiteral("b = 1e"));
 
   // Editing the memo takes its marks away; the other memo keeps its own.
   QTest::keyClick(MainForm->MCMemo, Qt::Key_End);
