@@ -304,6 +304,7 @@ TEST(QDStringParts, PartsLieWhereTheTextHasThem) {
       {"b ／／全角のコメント", {{0, 1, K::Word}, {2, 9, K::Comment}}},
       {"\"open", {{0, 5, K::String}}},
       {"\"a\"/*c*/\"b\"", {{0, 3, K::String}, {3, 5, K::Comment}, {8, 3, K::String}}},
+      {"a /* b // c", {{0, 1, K::Word}, {2, 9, K::Comment}}},
   };
   for (const TCase &c : cases) {
     TQDString scanner;

@@ -440,7 +440,19 @@ std::vector<TQDString::TPart> TQDString::Parts() {
   }
   parts.insert(parts.end(), comments.begin(), comments.end());
   std::sort(parts.begin(), parts.end(), [](const TPart &a, const TPart &b) { return a.Begin < b.Begin; });
-  return parts;
+  // An unclosed block comment runs over the space that stood for a line
+  // comment after it: the two are one comment.
+  std::vector<TPart> joined;
+  joined.reserve(parts.size());
+  for (const TPart &part : parts) {
+    if (!joined.empty() && part.Begin < joined.back().Begin + joined.back().Length) {
+      TPart &last = joined.back();
+      last.Length = std::max(last.Begin + last.Length, part.Begin + part.Length) - last.Begin;
+      continue;
+    }
+    joined.push_back(part);
+  }
+  return joined;
 }
 
 bool TQDString::IsNumberToken(int index) const {
