@@ -40,7 +40,7 @@ done
 
 mkdir -p "$work/mime/packages"
 cp "$work/root/usr/share/mime/packages/velmora.xml" "$work/mime/packages/"
-update-mime-database "$work/mime" 2>"$work/mime.log" || { cat "$work/mime.log" >&2; fail "MIME XML"; }
+XDG_DATA_DIRS="$work:/usr/share" update-mime-database "$work/mime" 2>"$work/mime.log" || { cat "$work/mime.log" >&2; fail "MIME XML"; }
 [ ! -s "$work/mime.log" ] || { cat "$work/mime.log" >&2; fail "MIME XML warnings"; }
 grep -q ':application/x-velmora-vokt:\*\.vokt' "$work/mime/globs2" || fail "no *.vokt glob"
 grep -qa '<VOKT 1.0>' "$work/mime/magic" || fail "no <VOKT 1.0> magic"
