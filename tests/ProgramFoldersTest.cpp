@@ -77,6 +77,11 @@ TEST(ProgramFolders, AnInstalledProgramUsesTheUserFoldersAndCopiesTheShippedFile
   EXPECT_EQ(Slurp(base + "/Template/\x83\x76.qtp"), "r = x;\r\n") << "copied byte for byte";
   EXPECT_EQ(Slurp(base + "/Template/waves.qtp"), "mine");
   EXPECT_EQ(Slurp(base + "/Help/topic.txt"), "\x82\xa0\r\n");
+  struct stat st {};
+  ASSERT_EQ(stat((base + "/Help/topic.txt").c_str(), &st), 0);
+  const mode_t mask = umask(0);
+  umask(mask);
+  EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask) << "a copy has the permissions of any new file";
   EXPECT_FALSE(Exists(installed.Bin + "/Template"));
   EXPECT_FALSE(Exists(installed.Bin + "/作品"));
   std::vector<std::string> names;

@@ -1,6 +1,7 @@
 #include "document/ProgramFolders.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -50,6 +51,10 @@ bool CopyUnlessPresent(const std::string &source, const std::string &target, con
   std::string temporary = folder + "/.velmora-copy-XXXXXX";
   const int fd = ::mkstemp(temporary.data());
   if (fd < 0) return false;
+  // mkstemp makes the file private; a copy gets the permissions a new file would.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  ::fchmod(fd, 0666 & ~mask);
   const bool written = WriteAll(fd, bytes);
   const bool closed = ::close(fd) == 0;
   bool linked = false;
