@@ -432,10 +432,20 @@ std::vector<TQDString::TPart> TQDString::Parts() {
   ScanTokens();
   std::vector<TPart> parts;
   parts.reserve(scanned.size() + comments.size());
+  // The space left for a line comment sits at the comment's first character; an
+  // unclosed string that the comment finder did not see as one runs into it.
+  auto inComment = [&comments](std::size_t at) {
+    for (const TPart &c : comments)
+      if (at >= c.Begin && at < c.Begin + c.Length) return true;
+    return false;
+  };
   for (const TPart &part : scanned) {
     // A part ends on the last character it covers, so a space that stood for a
     // comment is never inside one.
-    const std::size_t begin = origin[part.Begin], last = origin[part.Begin + part.Length - 1];
+    std::size_t lastWork = part.Begin + part.Length - 1;
+    while (lastWork > part.Begin && inComment(origin[lastWork])) --lastWork;
+    const std::size_t begin = origin[part.Begin], last = origin[lastWork];
+    if (inComment(begin)) continue;
     parts.push_back({begin, last + 1 - begin, part.Kind});
   }
   parts.insert(parts.end(), comments.begin(), comments.end());
