@@ -289,23 +289,27 @@ TEST(QDStringComments, SinglePassRemovalMatchesTheLiteralAlgorithm) {
   }
 }
 
-// Found by the formula fuzzer: bytes that are not UTF-8 before a quote made the
-// string run into the space that stands for the line comment after it.
-TEST(QDStringParts, AStringNeverRunsIntoALineComment) {
-  TQDString scanner;
-  scanner.Text = "a /\326\337\235\223\220\\#ing\" // c";
-  scanner.Tokenize();
-  const std::vector<TQDString::TPart> parts = scanner.Parts();
-  ASSERT_FALSE(parts.empty());
-  std::size_t end = 0;
-  for (const TQDString::TPart &p : parts) {
-    EXPECT_GT(p.Length, 0u);
-    EXPECT_GE(p.Begin, end) << "parts overlap at " << p.Begin;
-    end = p.Begin + p.Length;
+// Found by the formula fuzzer: bytes that are not UTF-8 before a quote made a
+// string, or an unclosed block comment, run into the space that stands for the
+// line comment after it.
+TEST(QDStringParts, NothingRunsIntoALineComment) {
+  for (const std::string text : {"a /\326\337\235\223\220\\#ing\" // c",
+                                 "a /* bloc\234\337\325\320 = \"str\\\"ing\" // c"}) {
+    TQDString scanner;
+    scanner.Text = text;
+    scanner.Tokenize();
+    const std::vector<TQDString::TPart> parts = scanner.Parts();
+    ASSERT_FALSE(parts.empty()) << text;
+    std::size_t end = 0;
+    for (const TQDString::TPart &p : parts) {
+      EXPECT_GT(p.Length, 0u) << text;
+      EXPECT_GE(p.Begin, end) << "parts overlap at " << p.Begin << " in " << text;
+      end = p.Begin + p.Length;
+    }
+    EXPECT_EQ(end, velmora::text::DecodeUtf8(text).size()) << text;
+    EXPECT_EQ(parts.back().Kind, TQDString::TPartKind::Comment) << text;
+    EXPECT_EQ(parts.back().Length, 4u) << "the comment is \"// c\" in " << text;
   }
-  EXPECT_EQ(end, velmora::text::DecodeUtf8(scanner.Text).size());
-  EXPECT_EQ(parts.back().Kind, TQDString::TPartKind::Comment);
-  EXPECT_EQ(parts.back().Length, 4u) << "the comment is \"// c\"";
 }
 
 TEST(QDStringParts, PartsLieWhereTheTextHasThem) {

@@ -411,6 +411,15 @@ std::vector<TQDString::TPart> TQDString::Parts() {
   std::vector<std::size_t> origin;
   const std::u32string decoded = text::DecodeUtf8(Text);
   const std::u32string work = RemoveBlockComments(RemoveLineComment(decoded, &comments), &comments, &origin);
+  // An unclosed block comment runs to the end of the text without the line
+  // comment, over the space left for it: it ends where the line comment begins.
+  if (comments.size() > 1 && comments[0].Begin + comments[0].Length == decoded.size()) {
+    const std::size_t lineComment = comments[0].Begin;
+    for (std::size_t i = comments.size(); i-- > 1;) {
+      if (comments[i].Begin >= lineComment) comments.erase(comments.begin() + static_cast<std::ptrdiff_t>(i));
+      else if (comments[i].Begin + comments[i].Length > lineComment) comments[i].Length = lineComment - comments[i].Begin;
+    }
+  }
   // The block comments' positions are in the text without its line comment,
   // which is the same text up to where the line comment began.
   Work = &work;
