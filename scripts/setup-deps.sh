@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-translations-l10n libjpeg62-turbo-dev fonts-ipafont-gothic
   xvfb openbox xdotool
   clang libclang-rt-14-dev
+  dpkg-dev desktop-file-utils shared-mime-info
 )
 
 missing=()

@@ -289,6 +289,29 @@ TEST(QDStringComments, SinglePassRemovalMatchesTheLiteralAlgorithm) {
   }
 }
 
+// Found by the formula fuzzer: bytes that are not UTF-8 before a quote made a
+// string, or an unclosed block comment, run into the space that stands for the
+// line comment after it.
+TEST(QDStringParts, NothingRunsIntoALineComment) {
+  for (const std::string text : {"a /\326\337\235\223\220\\#ing\" // c",
+                                 "a /* bloc\234\337\325\320 = \"str\\\"ing\" // c"}) {
+    TQDString scanner;
+    scanner.Text = text;
+    scanner.Tokenize();
+    const std::vector<TQDString::TPart> parts = scanner.Parts();
+    ASSERT_FALSE(parts.empty()) << text;
+    std::size_t end = 0;
+    for (const TQDString::TPart &p : parts) {
+      EXPECT_GT(p.Length, 0u) << text;
+      EXPECT_GE(p.Begin, end) << "parts overlap at " << p.Begin << " in " << text;
+      end = p.Begin + p.Length;
+    }
+    EXPECT_EQ(end, velmora::text::DecodeUtf8(text).size()) << text;
+    EXPECT_EQ(parts.back().Kind, TQDString::TPartKind::Comment) << text;
+    EXPECT_EQ(parts.back().Length, 4u) << "the comment is \"// c\" in " << text;
+  }
+}
+
 TEST(QDStringParts, PartsLieWhereTheTextHasThem) {
   using K = TQDString::TPartKind;
   struct TCase {
@@ -304,7 +327,7 @@ TEST(QDStringParts, PartsLieWhereTheTextHasThem) {
       {"b ／／全角のコメント", {{0, 1, K::Word}, {2, 9, K::Comment}}},
       {"\"open", {{0, 5, K::String}}},
       {"\"a\"/*c*/\"b\"", {{0, 3, K::String}, {3, 5, K::Comment}, {8, 3, K::String}}},
-      {"a /* b // c", {{0, 1, K::Word}, {2, 9, K::Comment}}},
+      {"a /* b // c", {{0, 1, K::Word}, {2, 5, K::Comment}, {7, 4, K::Comment}}},
   };
   for (const TCase &c : cases) {
     TQDString scanner;

@@ -430,29 +430,36 @@ std::vector<TQDString::TPart> TQDString::Parts() {
     }
   } restore{*this, savedError, savedTokens};
   ScanTokens();
+  // Comments in text order. An unclosed block comment runs over the space left
+  // for a line comment after it; it ends where the line comment begins.
+  std::sort(comments.begin(), comments.end(), [](const TPart &a, const TPart &b) { return a.Begin < b.Begin; });
   std::vector<TPart> parts;
   parts.reserve(scanned.size() + comments.size());
-  for (const TPart &part : scanned) {
-    // A part ends on the last character it covers, so a space that stood for a
-    // comment is never inside one.
-    const std::size_t begin = origin[part.Begin], last = origin[part.Begin + part.Length - 1];
-    parts.push_back({begin, last + 1 - begin, part.Kind});
-  }
-  parts.insert(parts.end(), comments.begin(), comments.end());
-  std::sort(parts.begin(), parts.end(), [](const TPart &a, const TPart &b) { return a.Begin < b.Begin; });
-  // An unclosed block comment runs over the space that stood for a line
-  // comment after it: the two are one comment.
-  std::vector<TPart> joined;
-  joined.reserve(parts.size());
-  for (const TPart &part : parts) {
-    if (!joined.empty() && part.Begin < joined.back().Begin + joined.back().Length) {
-      TPart &last = joined.back();
-      last.Length = std::max(last.Begin + last.Length, part.Begin + part.Length) - last.Begin;
-      continue;
+  for (const TPart &comment : comments) {
+    if (!parts.empty() && comment.Begin < parts.back().Begin + parts.back().Length) {
+      parts.back().Length = comment.Begin - parts.back().Begin;
+      if (parts.back().Length == 0) parts.pop_back();
     }
-    joined.push_back(part);
+    parts.push_back(comment);
   }
-  return joined;
+  const std::size_t commentCount = parts.size();
+  // The scanned parts, placed back in the typed text. In a line with bytes that
+  // are no text the comment finder and the scanner may disagree about where a
+  // string ends: a part stops where a comment begins, and one that begins in a
+  // comment is left out.
+  std::size_t next = 0;  // the first comment that does not end before the part
+  for (const TPart &part : scanned) {
+    const std::size_t begin = origin[part.Begin];
+    std::size_t end = origin[part.Begin + part.Length - 1] + 1;
+    while (next < commentCount && parts[next].Begin + parts[next].Length <= begin) ++next;
+    if (next < commentCount) {
+      if (parts[next].Begin <= begin) continue;
+      end = std::min(end, parts[next].Begin);
+    }
+    parts.push_back({begin, end - begin, part.Kind});
+  }
+  std::sort(parts.begin(), parts.end(), [](const TPart &a, const TPart &b) { return a.Begin < b.Begin; });
+  return parts;
 }
 
 bool TQDString::IsNumberToken(int index) const {

@@ -6,6 +6,7 @@
 
 #include "document/DocumentManager.h"
 #include "text/LineList.h"
+#include "ui/Folders.h"
 #include "ui/Fonts.h"
 #include "ui/Memo.h"
 #include "ui/TempUnit.h"
@@ -16,7 +17,7 @@ THelpForm *HelpForm = nullptr;
 
 THelpForm::THelpForm(QWidget *mainWindow)
     : QWidget(mainWindow, Qt::Window), TempListBox(new TNameList), TitlePanel(new QLabel),
-      TempMemo(new QPlainTextEdit), Folder(ExecutableFolder() + "/Help"), MainWindow(mainWindow) {
+      TempMemo(new QPlainTextEdit), Folder(ProgramFolders().Help), MainWindow(mainWindow) {
   setObjectName("HelpForm");
   setWindowTitle(QStringLiteral("ヘルプ"));
   setFont(FixedFont(15));

@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 
 #include "ui/AboutUnit.h"
+#include "ui/Folders.h"
 #include "ui/Fonts.h"
 #include "ui/FormulaHighlighter.h"
 #include "ui/HelpUnit.h"
@@ -92,7 +93,7 @@ TMainForm::TMainForm()
   DocMng.NewAction = [this](const std::string &f) { NewDocument(f); };
   DocMng.OpenDialog = OpenDialog;
   DocMng.SaveDialog = SaveDialog;
-  const std::string works = ExecutableFolder() + "/作品";
+  const std::string works = ProgramFolders().Works;
   ::mkdir(works.c_str(), 0777);  // one level; a failure is not reported
   DocMng.InitialDir = works;
   UpdateCaption(DocMng.FileName);

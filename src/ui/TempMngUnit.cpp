@@ -9,6 +9,7 @@
 
 #include "document/DocumentManager.h"
 #include "text/LineList.h"
+#include "ui/Folders.h"
 #include "ui/Fonts.h"
 #include "ui/Memo.h"
 #include "ui/TempUnit.h"
@@ -21,7 +22,7 @@ TTempMngForm::TTempMngForm(QWidget *mainWindow)
     : QDialog(mainWindow), TempListBox(new TNameList), TempMemo(new QPlainTextEdit), NameEdit(new QLineEdit),
       OKButton(new QPushButton(QStringLiteral("OK"))), NewButton(new QPushButton(QStringLiteral("新規(&N)"))),
       SaveButton(new QPushButton(QStringLiteral("保存(&S)"))), DelButton(new QPushButton(QStringLiteral("削除(&D)"))),
-      Folder(ExecutableFolder() + "/Template"), MainWindow(mainWindow) {
+      Folder(ProgramFolders().Template), MainWindow(mainWindow) {
   setObjectName("TempMngForm");
   setWindowTitle(QStringLiteral("テンプレートの管理"));
   setModal(true);

@@ -10,6 +10,7 @@
 
 #include "document/DocumentManager.h"
 #include "text/LineList.h"
+#include "ui/Folders.h"
 #include "ui/Fonts.h"
 #include "ui/Memo.h"
 
@@ -20,7 +21,7 @@ TTempForm *TempForm = nullptr;
 
 TTempForm::TTempForm(QWidget *mainWindow)
     : QWidget(mainWindow, Qt::Window), TempListBox(new TNameList), TempMemo(new QPlainTextEdit),
-      CopyButton(new QPushButton(QStringLiteral("コピー(&C)"))), Folder(ExecutableFolder() + "/Template"),
+      CopyButton(new QPushButton(QStringLiteral("コピー(&C)"))), Folder(ProgramFolders().Template),
       MainWindow(mainWindow) {
   setObjectName("TempForm");
   setWindowTitle(QStringLiteral("テンプレート"));

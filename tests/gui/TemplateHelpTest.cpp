@@ -173,6 +173,19 @@ TEST_F(TemplateHelpTest, ShippedContentIsFoundBesideTheExecutable) {
   EXPECT_TRUE(Names(HelpForm->TempListBox).contains(QStringLiteral("関数一覧")));
 }
 
+// Run from the build folder (writable, no installation beside it), the windows
+// use the folders beside the executable, as they always did.
+TEST(ProgramFoldersFromTheBuildFolder, AreBesideTheExecutable) {
+  CreateWindows();
+  const std::string self = ExecutableFolder();
+  EXPECT_EQ(TempForm->Folder, self + "/Template");
+  EXPECT_EQ(TempMngForm->Folder, self + "/Template");
+  EXPECT_EQ(HelpForm->Folder, self + "/Help");
+  EXPECT_EQ(MainForm->DocMng.InitialDir, self + "/作品");
+  EXPECT_TRUE(Exists(self + "/作品"));
+  DestroyWindows();
+}
+
 // Giving a list the keyboard focus, as showing its window does, must not choose
 // an entry: the manager would show it and delete it on 削除 without a question.
 TEST_F(TemplateHelpTest, NoEntryIsChosenUntilTheUserPicksOne) {

@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Checks the Debian package that cpack built: its file list, its dependencies,
+# the desktop entry (desktop-file-validate) and the .vokt document type (the
+# MIME XML compiled by update-mime-database must know the extension and the
+# first line).
+#   bash scripts/check-package.sh velmora_VERSION_ARCH.deb
+set -euo pipefail
+deb=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+dpkg-deb --contents "$deb" | awk '{print $6}' | sed 's|^\./|/|' >"$work/files"
+for file in /usr/bin/velmora /usr/bin/velmora-cli /usr/share/man/man1/velmora-cli.1.gz \
+            /usr/share/applications/velmora.desktop /usr/share/mime/packages/velmora.xml \
+            /usr/share/velmora/Template/プラズマ.qtp /usr/share/velmora/Help/ファイル.txt; do
+  grep -qxF "$file" "$work/files" || fail "$file is not in the package"
+done
+for size in 16 22 24 32 48 64 128 256; do
+  grep -qxF "/usr/share/icons/hicolor/${size}x${size}/apps/velmora.png" "$work/files" || fail "no ${size}px icon"
+done
+[ "$(grep -c '^/usr/share/velmora/Template/.*\.qtp$' "$work/files")" -ge 10 ] || fail "templates missing"
+if grep -v -e '^/usr/bin/' -e '^/usr/share/' -e '/$' "$work/files"; then fail "files outside /usr/bin and /usr/share"; fi
+
+depends=$(dpkg-deb --field "$deb" Depends)
+for package in libqt6widgets6 libqt6gui6 libqt6core6 libjpeg62-turbo fonts-ipafont-gothic qt6-translations-l10n; do
+  grep -qE "(^|, )$package( |,|$)" <<<"$depends" || fail "Depends lacks $package: $depends"
+done
+
+dpkg-deb --extract "$deb" "$work/root"
+desktop-file-validate "$work/root/usr/share/applications/velmora.desktop" || fail "desktop entry"
+grep -qx 'Exec=velmora %f' "$work/root/usr/share/applications/velmora.desktop" || fail "desktop entry Exec"
+# The installed data is the code page 932 copy.
+iconv -f CP932 -t UTF-8 "$work/root/usr/share/velmora/Help/ファイル.txt" | grep -q '作品' || fail "help topic not code page 932"
+# Image files must really be PNG at their size.
+for size in 16 256; do
+  head -c 24 "$work/root/usr/share/icons/hicolor/${size}x${size}/apps/velmora.png" | od -An -tx1 | tr -d ' \n' |
+    grep -q "^89504e47.*$(printf '%08x' "$size")$(printf '%08x' "$size")$" || fail "${size}px icon is not a ${size}px PNG"
+done
+
+mkdir -p "$work/mime/packages"
+cp "$work/root/usr/share/mime/packages/velmora.xml" "$work/mime/packages/"
+XDG_DATA_DIRS="$work:/usr/share" update-mime-database "$work/mime" 2>"$work/mime.log" || { cat "$work/mime.log" >&2; fail "MIME XML"; }
+[ ! -s "$work/mime.log" ] || { cat "$work/mime.log" >&2; fail "MIME XML warnings"; }
+grep -q ':application/x-velmora-vokt:\*\.vokt' "$work/mime/globs2" || fail "no *.vokt glob"
+grep -qa '<VOKT 1.0>' "$work/mime/magic" || fail "no <VOKT 1.0> magic"
+grep -qx 'application/x-velmora-vokt' "$work/mime/types" || fail "type not registered"
+echo "package $(basename "$deb") checked: $(wc -l <"$work/files") entries; Depends: $depends"
