@@ -39,7 +39,10 @@ void TMainForm::SaveGraphics1Click() {
 
 void TMainForm::OpenGraphics1Click() {
   std::string fileName;
-  if (!OpenPicDialog->Execute(fileName)) return;
+  if (OpenPicDialog->Execute(fileName)) OpenPicture(fileName);
+}
+
+void TMainForm::OpenPicture(const std::string &fileName) {
   TPicture loaded;
   std::string error, warning;
   if (!LoadPicture(fileName, loaded, error, &warning)) throw std::runtime_error(error);
@@ -115,17 +118,8 @@ void TMainForm::OpenPath(const QString &path) {
   Command([&] {
     TPictureFormat format;
     std::string notPicture;
-    if (!PictureFormatForReading(full, format, notPicture)) {
-      DocMng.OpenFile(full);
-      return;
-    }
-    TPicture loaded;
-    std::string error, warning;
-    if (!LoadPicture(full, loaded, error, &warning)) throw std::runtime_error(error);
-    Picture = std::move(loaded);
-    ShowPicture();
-    ShowStatus(QStringLiteral("画像「%1」を開きました．").arg(FileNameOnly(full)));
-    if (!warning.empty()) Boxes->ShowMessage(warning, "Velmora 2", TMessageBoxes::Ok | TMessageBoxes::Exclamation);
+    if (PictureFormatForReading(full, format, notPicture)) OpenPicture(full);
+    else DocMng.OpenFile(full);
   });
 }
 

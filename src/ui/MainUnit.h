@@ -159,6 +159,8 @@ class TMainForm : public QMainWindow {
   void MarkErrorLines(const TStringList &errorLines);
   void ClearMarks(QPlainTextEdit *memo);
   void FillRecentMenu();
+  // Opens a picture file as the picture (menu, command line, drop).
+  void OpenPicture(const std::string &fileName);
 };
 
 extern TMainForm *MainForm;
