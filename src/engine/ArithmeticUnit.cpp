@@ -11,7 +11,9 @@ namespace {
 constexpr std::int32_t InitialCapacity = 100;
 }  // namespace
 
-TArithmeticUnit::TArithmeticUnit() : NativeCodeEnabled(std::getenv("VELMORA_INTERPRET") == nullptr), Expressions(800) {
+TArithmeticUnit::TArithmeticUnit()
+    : NativeCodeEnabled(std::getenv("VELMORA_INTERPRET") == nullptr),
+      ReuseEnabled(NativeCodeEnabled && std::getenv("VELMORA_NO_REUSE") == nullptr), Expressions(800) {
   Work.assign(InitialCapacity, 0.0L);
   WorkCapacity = InitialCapacity;
   Variables.resize(InitialCapacity);

@@ -74,6 +74,9 @@ class TArithmeticUnit {
   // Runs slots as machine code where possible (the environment variable
   // VELMORA_INTERPRET turns it off, for comparisons).
   bool NativeCodeEnabled;
+  // Computes once what the carpet formulas compute alike for many pixels
+  // (VELMORA_NO_REUSE or VELMORA_INTERPRET turns it off, for comparisons).
+  bool ReuseEnabled;
   const std::int32_t ExpressionCount = 800;
   std::vector<TExpression> Expressions;
   std::int32_t VariableCount = 0;
@@ -124,6 +127,16 @@ class TArithmeticUnit {
   // Works out slot `index`'s steps (and machine code) now, as its first run
   // would; nothing to do when they are up to date.
   void PrepareSlot(int index);
+  // Puts code made by the painter (not compiled from a line) into slot `index`.
+  void InstallCode(int index, std::vector<TInstruction> code);
+  // Runs of installed code over scratch variables: BeginProbe, any number of
+  // RunRaw, then EndProbe, which is true when none of them met anything (a
+  // fault flag, a math error, a run the machine code could not finish).
+  // Otherwise the math error records they added are taken back and the flags
+  // cleared; the variables are left as the runs wrote them.
+  void BeginProbe();
+  void RunRaw(int index);
+  bool EndProbe();
   // Appends the recorded math errors (at most `limit` lines) and empties the record.
   void GetMathErrors(TStringList &list, std::size_t limit = SIZE_MAX);
 
@@ -143,6 +156,7 @@ class TArithmeticUnit {
   struct TRunGuard;
   std::unique_ptr<TRunGuard> Batch;
   bool BatchFailed = false;
+  std::uint64_t ProbeFaults = 0;  // the record manager's fault count at BeginProbe
   void PrepareSlotsWritten(int count);
   void PrepareSteps(TExpression &e);
   bool CompileNative(TExpression &e);

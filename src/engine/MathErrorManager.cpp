@@ -95,6 +95,7 @@ bool TMathErrorManager::Grow(std::int32_t factor) {
 }
 
 bool TMathErrorManager::Add(std::uint8_t kind, std::uint8_t function) {
+  ++Faults;
   if (Count >= Limit) return true;  // recorded as far as anyone will read
   if (Count >= Capacity && !Grow(2)) return false;
   TMathError &e = Errors[static_cast<std::size_t>(Count)];

@@ -39,6 +39,8 @@ class TMathErrorManager {
   const long double TotalLossValue = 0;
   const long double ZeroDivisionValue;
   std::int32_t Count = 0;
+  // Every fault added, kept or dropped: a run that added one met a fault.
+  std::uint64_t Faults = 0;
   // Records beyond this many are dropped: a report shows the first thousand,
   // and a fault in every pixel of a big picture would otherwise take gigabytes.
   std::int32_t Limit = 10000;

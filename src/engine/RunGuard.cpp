@@ -137,4 +137,50 @@ bool TArithmeticUnit::EndBatch() {
   return clean;
 }
 
+void TArithmeticUnit::InstallCode(int index, std::vector<TInstruction> code) {
+  TExpression &e = Expressions.at(static_cast<std::size_t>(index));
+  std::int32_t work = 0;
+  for (const TInstruction &ins : code) {
+    for (const TOperand &o : ins.Operands)
+      if (o.Mode == 1 && o.Area == 0) work = std::max(work, o.Index + 1);
+  }
+  while (work > WorkCapacity) {
+    if (!GrowWork()) throw std::bad_alloc();
+  }
+  e.Code = std::move(code);
+  e.Source.clear();
+  e.Steps.clear();
+  e.StepsGeneration = 0;
+  e.Native.reset();
+  NoteWrittenVariables(e);
+  SlotsWrittenCount = -1;
+}
+
+void TArithmeticUnit::BeginProbe() {
+  static const std::vector<std::int32_t> none;
+  Batch.reset();
+  Batch = std::make_unique<TRunGuard>(*this, none, SlotsSnapshot);
+  ProbeFaults = MathErrorManager().Faults;
+  NativeBailout = false;
+  BatchFailed = false;
+}
+
+void TArithmeticUnit::RunRaw(int index) {
+  TExpression &e = Expressions[static_cast<std::size_t>(index)];
+  if (e.Code.empty()) return;
+  if (e.StepsGeneration != StorageGeneration) PrepareSteps(e);
+  long double result;
+  if (e.Native) e.Native->Entry()();
+  else if (!Run<false>(e, result)) BatchFailed = true;
+}
+
+bool TArithmeticUnit::EndProbe() {
+  if (!Batch) return false;
+  const bool clean =
+      !BatchFailed && !NativeBailout && !FaultFlagsRaised() && MathErrorManager().Faults == ProbeFaults;
+  if (!clean) Batch->Undo();
+  Batch.reset();
+  return clean;
+}
+
 }  // namespace velmora

@@ -40,6 +40,7 @@ void TArithmeticUnit::CopyForRunning(const TArithmeticUnit &from, int count) {
   WorkCapacity = from.WorkCapacity;
   MathErrorMode = from.MathErrorMode;
   NativeCodeEnabled = from.NativeCodeEnabled;
+  ReuseEnabled = from.ReuseEnabled;
   ++StorageGeneration;  // every slot works out its places anew, in this engine
   for (int k = 0; k < count && k < ExpressionCount; ++k) {
     const TExpression &source = from.Expressions[static_cast<std::size_t>(k)];

@@ -2,15 +2,16 @@
 
 #include <algorithm>
 #include <cmath>
-#include <memory>
-#include <mutex>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <system_error>
 #include <thread>
 
 #include "engine/MathErrorManager.h"
+#include "paint/PixelValues.h"
+#include "paint/ReusedPixels.h"
 
 namespace velmora {
 
@@ -19,41 +20,14 @@ namespace {
 std::string ConstantsPrefix(std::size_t line) { return "定数式(" + std::to_string(line + 1) + "行目): "; }
 std::string CarpetPrefix(std::size_t line) { return "絨毯の数式(" + std::to_string(line + 1) + "行目): "; }
 
-// >255 gives 255; below 0 or not a number gives 0; otherwise truncation.
-// A plain cast would switch the x87 rounding mode twice per channel; instead
-// round to the nearest integer by adding and taking away 2^63 (exact at 64-bit
-// precision), step down when that went up, and convert the exact integer.
-// Quiet comparisons: a NaN must not leave the invalid flag for the next run.
-std::uint32_t Channel(long double v) {
-  if (std::isgreater(v, 255.0L)) return 255;
-  if (!std::isgreaterequal(v, 0.0L)) return 0;
-  long double t = (v + 0x1p63L) - 0x1p63L;
-  if (std::isgreater(t, v)) t -= 1;
-  return static_cast<std::uint32_t>(static_cast<double>(t));
-}
-
-// The old colour split into channels by the remainder rule. For an ordinary
-// pixel the remainders are its bytes; anything else takes the long way.
-void SplitColour(std::uint32_t colour, long double &r, long double &g, long double &b) {
-  if (colour < 0x01000000u) {
-    r = RedOf(colour);
-    g = GreenOf(colour);
-    b = BlueOf(colour);
-    return;
-  }
-  long double t = static_cast<std::int32_t>(colour);
-  r = fmodl(t, 256);
-  t = (t - r) * 0.00390625L;
-  g = fmodl(t, 256);
-  t = (t - g) * 0.00390625L;
-  b = fmodl(t, 256);
-}
-
 // The variables the paint command reads and writes around the slots, in one engine.
 struct TPixelRunner {
   TArithmeticUnit &Engine;
   int Slots;
   long double *X, *Y, *R, *G, *B, *GetR, *GetG, *GetB;
+  // Reused terms, where the plan covers the slots: tried first for every run
+  // of pixels whose terms are sound.
+  TReuseRunner *Reuse = nullptr;
 
   TPixelRunner(TArithmeticUnit &engine, int slots)
       : Engine(engine), Slots(slots), X(engine.GetVariablePointer("x", false)),
@@ -69,20 +43,25 @@ struct TPixelRunner {
     *Y = py;
     SplitColour(source.Pixel(px, py), *GetR, *GetG, *GetB);
     if (!Engine.CalculateSlots(Slots, failed)) return false;
-    colour = Channel(*R) | Channel(*G) << 8 | Channel(*B) << 16;
+    colour = ColourOf(*R, *G, *B);
     return true;
+  }
+
+  void BeginColumn(int px) {
+    if (Reuse) Reuse->BeginColumn(px);
   }
 
   // Pixels py .. py+count-1 of column px with one fault test for all of them;
   // false when that found one (nothing of the run is left then).
   bool RunBatch(const TPicture &source, int px, int py, int count, std::uint32_t *colours) {
+    if (Reuse && Reuse->Usable(py, count)) return Reuse->RunBatch(source, px, py, count, colours);
     Engine.BeginBatch(Slots);
     for (int j = 0; j < count; ++j) {
       *X = px;
       *Y = py + j;
       SplitColour(source.Pixel(px, py + j), *GetR, *GetG, *GetB);
       Engine.RunSlotsUnchecked(Slots);
-      colours[j] = Channel(*R) | Channel(*G) << 8 | Channel(*B) << 16;
+      colours[j] = ColourOf(*R, *G, *B);
     }
     return Engine.EndBatch();
   }
@@ -147,6 +126,7 @@ TLoopEnd PaintColumns(TPixelRunner &runner, const TPicture &source, TPicture &pa
   std::vector<std::uint32_t> column(progress.WantsColumns() ? static_cast<std::size_t>(height) : 0);
   int oneByOne = 0;  // runs of pixels still to do one at a time after a fault
   for (int px = first; px < end; ++px) {
+    runner.BeginColumn(px);
     for (int py = 0; py < height; py += BatchPixels) {
       if (stop()) return TLoopEnd::Cancelled;
       const int count = std::min(BatchPixels, height - py);
@@ -191,8 +171,8 @@ TLoopEnd PaintSequentially(TPixelRunner &runner, const TPicture &source, TPictur
 // the state one thread would have left by running again the last pixel that
 // counts (and the failing one), which gives the same values because every
 // variable a pixel reads was written by that same pixel.
-TLoopEnd PaintInParallel(TPixelRunner &runner, int threads, const TPicture &source, TPicture &painted,
-                         const TPaintControl &control, TFailure &failure) {
+TLoopEnd PaintInParallel(TPixelRunner &runner, int threads, const TReuseShared *reuse, const TPicture &source,
+                         TPicture &painted, const TPaintControl &control, TFailure &failure) {
   const int width = source.Width, height = source.Height;
   struct TChunk {
     int First = 0, End = 0;               // columns
@@ -224,6 +204,8 @@ TLoopEnd PaintInParallel(TPixelRunner &runner, int threads, const TPicture &sour
     records.Limit = room;
     TThreadMathErrors useOwnRecords(records);
     TPixelRunner own(engine, runner.Slots);
+    std::unique_ptr<TReuseRunner> reused = reuse ? std::make_unique<TReuseRunner>(*reuse) : nullptr;
+    own.Reuse = reused.get();
     for (;;) {
       const int c = nextChunk.fetch_add(1);
       if (c >= chunkCount || c > firstFailedChunk.load()) return;
@@ -363,20 +345,29 @@ TPaintResult PaintCarpet(TArithmeticUnit &engine, const TStringList &constants, 
 
   int threads = control.Threads > 0 ? control.Threads : static_cast<int>(std::thread::hardware_concurrency());
   threads = std::clamp(threads, 1, std::max(width, 1));
-  if (threads > 1) {
-    // The paint command writes these before the slots run.
-    std::vector<std::int32_t> preset;
-    for (const char *name : {"x", "y", "getr", "getg", "getb"}) preset.push_back(engine.SearchVariable(name, false));
-    if (!engine.SlotsIndependent(slots, preset)) threads = 1;
-  }
+  // The paint command writes these before the slots run.
+  std::vector<std::int32_t> preset;
+  for (const char *name : {"x", "y", "getr", "getg", "getb"}) preset.push_back(engine.SearchVariable(name, false));
+  const bool independent = engine.SlotsIndependent(slots, preset);
+  if (!independent) threads = 1;
   result.Threads = threads;
+  // Terms that do not change from pixel to pixel are reused; that too needs
+  // pixels that do not depend on each other.
+  std::unique_ptr<TReuseShared> reuse;
+  if (independent && engine.ReuseEnabled) reuse = PrepareReuse(engine, slots, height);
+  if (reuse) {
+    const TReusePlan &plan = reuse->Plan;
+    result.ReusedTerms = plan.Operations[TReusePlan::Once] + plan.Operations[TReusePlan::PerColumn] +
+                         plan.Operations[TReusePlan::PerRow] + plan.Merged;
+  }
 
   engine.MathErrorMode = true;
   if (control.Progress) control.Progress(0, width);
   TPicture painted = TPicture::Filled(width, height, Black);
   TFailure failure;
-  const TLoopEnd end = threads > 1 ? PaintInParallel(runner, threads, picture, painted, control, failure)
-                                   : PaintSequentially(runner, picture, painted, control, failure);
+  const TLoopEnd end = threads > 1 || reuse
+                           ? PaintInParallel(runner, threads, reuse.get(), picture, painted, control, failure)
+                           : PaintSequentially(runner, picture, painted, control, failure);
   engine.MathErrorMode = false;
   if (end == TLoopEnd::Failed) {
     engine.ErrorMessage = failure.Message;

@@ -17,6 +17,9 @@ struct TPaintResult {
   bool Painted = false;    // the picture was replaced by the new one
   bool Cancelled = false;  // stopped on request; no error line says so
   int Threads = 0;         // how many threads computed pixels (0: none ran)
+  // Operations of the carpet computed once per paint, column or row instead
+  // of per pixel, or merged with an equal one within the pixel.
+  int ReusedTerms = 0;
   TStringList ErrorLines;  // the error window's lines, in order; shown when not empty
 };
 

@@ -1,0 +1,281 @@
+#include "engine/ReusePlan.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <unordered_map>
+
+#include "compiler/Opcodes.h"
+
+namespace velmora {
+
+namespace {
+
+// What a value can change with: nothing, the column (x), the row (y), or the
+// pixel. Joining two is or-ing their bits.
+enum TClass : std::uint8_t { Constant = 0, WithX = 1, WithY = 2, WithPixel = 3 };
+
+struct TNode {
+  std::uint8_t Opcode = 0;  // 0: a leaf
+  std::int32_t A = -1, B = -1;
+  std::uint8_t Class = Constant;
+  bool Immediate = false;
+  long double Value = 0;  // an immediate's value, or a variable's at the start
+  bool HasValue = false;  // a leaf that starts with Value in its cell
+  std::int32_t Cell = -1;
+  std::int32_t Work = -1;
+  bool ReadPerPixel = false;  // a per-pixel operation reads it
+};
+
+class TBuilder {
+ public:
+  TBuilder(const TArithmeticUnit &engine, int count, const TPaintVariables &names, bool rows)
+      : Engine(engine), Names(names), Rows(rows),
+        WorkValue(static_cast<std::size_t>(engine.WorkCapacity), -1),
+        WrittenBySlots(static_cast<std::size_t>(engine.VariableCount), 0) {
+    for (int k = 0; k < count; ++k) {
+      for (const TArithmeticUnit::TInstruction &ins : engine.Expressions[static_cast<std::size_t>(k)].Code) {
+        const TArithmeticUnit::TOperand &o = ins.Operands[0];
+        if (WritesOperand0(ins.Opcode) && o.Mode == 1 && o.Area == 1 && o.Index >= 0 && o.Index < engine.VariableCount)
+          WrittenBySlots[static_cast<std::size_t>(o.Index)] = 1;
+      }
+    }
+  }
+
+  bool Take(const TArithmeticUnit::TInstruction &ins);
+  bool Finish(TReusePlan &plan);
+
+ private:
+  const TArithmeticUnit &Engine;
+  const TPaintVariables &Names;
+  const bool Rows;
+  std::vector<TNode> Nodes;
+  std::vector<std::int32_t> WorkValue;                    // work register -> value, -1 unset
+  std::unordered_map<std::int32_t, std::int32_t> VariableValue;  // variable -> value
+  std::vector<std::uint8_t> WrittenBySlots;
+  std::map<std::pair<std::uint64_t, std::uint16_t>, std::int32_t> Immediates;  // by their bits
+  std::unordered_map<std::uint64_t, std::int32_t> Operations;  // by opcode and operands
+  std::int32_t Merged = 0;
+  std::int32_t XLeaf = -1, YLeaf = -1, OldColourLeaf[3] = {-1, -1, -1};
+
+  static constexpr std::int32_t MaxNodes = 1 << 24;
+
+  std::int32_t Add(TNode node) {
+    if (Nodes.size() >= MaxNodes) return -1;
+    Nodes.push_back(node);
+    return static_cast<std::int32_t>(Nodes.size() - 1);
+  }
+  std::int32_t ImmediateValue(long double value);
+  std::int32_t VariableLeaf(std::int32_t index);
+  std::int32_t Read(const TArithmeticUnit::TOperand &o);
+  std::int32_t Operation(std::uint8_t opcode, std::int32_t a, std::int32_t b);
+  bool Write(const TArithmeticUnit::TOperand &o, std::int32_t value);
+  TArithmeticUnit::TOperand OperandOf(std::int32_t node) const;
+};
+
+std::int32_t TBuilder::ImmediateValue(long double value) {
+  // Equal values with other bits (0 and -0) are other values.
+  unsigned char bytes[sizeof(long double)] = {};
+  std::memcpy(bytes, &value, 10);
+  std::uint64_t low;
+  std::uint16_t high;
+  std::memcpy(&low, bytes, 8);
+  std::memcpy(&high, bytes + 8, 2);
+  const auto found = Immediates.find({low, high});
+  if (found != Immediates.end()) return found->second;
+  TNode n;
+  n.Immediate = true;
+  n.Value = value;
+  const std::int32_t id = Add(n);
+  if (id >= 0) Immediates.emplace(std::make_pair(low, high), id);
+  return id;
+}
+
+// A variable read before any slot wrote it: a paint input, or a value that
+// stays the same for the whole paint.
+std::int32_t TBuilder::VariableLeaf(std::int32_t index) {
+  TNode n;
+  std::int32_t *input = nullptr;  // where the leaf of a paint input is noted
+  if (index == Names.X) {
+    n.Class = WithX;
+    input = &XLeaf;
+  } else if (index == Names.Y) {
+    n.Class = Rows ? WithY : WithPixel;
+    input = &YLeaf;
+  } else {
+    for (int c = 0; c < 3; ++c) {
+      if (index == Names.OldColour[c]) n.Class = WithPixel, input = &OldColourLeaf[c];
+    }
+  }
+  if (!input) {
+    // A variable the slots write must be written before it is read.
+    if (WrittenBySlots[static_cast<std::size_t>(index)]) return -1;
+    n.HasValue = true;
+    n.Value = Engine.Variables[static_cast<std::size_t>(index)].Value;
+  }
+  const std::int32_t id = Add(n);
+  if (id >= 0) VariableValue[index] = id;
+  if (input) *input = id;
+  return id;
+}
+
+std::int32_t TBuilder::Read(const TArithmeticUnit::TOperand &o) {
+  if (o.Mode == 0) return ImmediateValue(o.Value);
+  if (o.Area == 0) {
+    // Temporaries are written before they are read, within the same run.
+    if (o.Index < 0 || o.Index >= static_cast<std::int32_t>(WorkValue.size())) return -1;
+    return WorkValue[static_cast<std::size_t>(o.Index)];
+  }
+  if (o.Index < 0 || o.Index >= Engine.VariableCount) return -1;
+  const auto found = VariableValue.find(o.Index);
+  return found != VariableValue.end() ? found->second : VariableLeaf(o.Index);
+}
+
+std::int32_t TBuilder::Operation(std::uint8_t opcode, std::int32_t a, std::int32_t b) {
+  if (a < 0 || (b < 0 && ReadCount(opcode) == 2)) return -1;
+  const std::uint64_t key = static_cast<std::uint64_t>(opcode) << 56 | static_cast<std::uint64_t>(a) << 28 |
+                            static_cast<std::uint64_t>(b + 1);
+  const auto found = Operations.find(key);
+  if (found != Operations.end()) {
+    ++Merged;
+    return found->second;
+  }
+  TNode n;
+  n.Opcode = opcode;
+  n.A = a;
+  n.B = b;
+  n.Class = Nodes[static_cast<std::size_t>(a)].Class;
+  if (b >= 0) n.Class |= Nodes[static_cast<std::size_t>(b)].Class;
+  const std::int32_t id = Add(n);
+  if (id >= 0) Operations.emplace(key, id);
+  return id;
+}
+
+bool TBuilder::Write(const TArithmeticUnit::TOperand &o, std::int32_t value) {
+  if (value < 0 || o.Mode != 1 || o.Index < 0) return false;
+  if (o.Area == 0) {
+    if (o.Index >= static_cast<std::int32_t>(WorkValue.size())) return false;
+    WorkValue[static_cast<std::size_t>(o.Index)] = value;
+  } else {
+    if (o.Index >= Engine.VariableCount) return false;
+    VariableValue[o.Index] = value;
+  }
+  return true;
+}
+
+bool TBuilder::Take(const TArithmeticUnit::TInstruction &ins) {
+  const TArithmeticUnit::TOperand *o = ins.Operands;
+  switch (ins.Opcode) {
+    case icEnd:
+      return Read(o[0]) >= 0;  // the slot's value is not used by a paint
+    case icAssign:
+      return Write(o[0], Read(o[1]));
+    case icNegate:
+      return Write(o[0], Operation(icNegate, Read(o[1]), -1));
+    // x + 1 and x - 1 exactly as ++ and -- compute them.
+    case icIncrement:
+      return Write(o[0], Operation(icAdd, Read(o[0]), ImmediateValue(1)));
+    case icDecrement:
+      return Write(o[0], Operation(icSubtract, Read(o[0]), ImmediateValue(1)));
+    case icAdd: case icSubtract: case icMultiply: case icDivide: case icLog:
+      return Write(o[0], Operation(ins.Opcode, Read(o[1]), Read(o[2])));
+    default:
+      break;
+  }
+  // The plain math functions; random and randomize never come here (their
+  // slots are not independent), nor does anything else.
+  const TOpcodeShape &shape = ShapeOf(ins.Opcode);
+  if (shape.Operands < 0 || shape.Inline || !shape.Writes) return false;
+  if (shape.ReadCount == 1) return Write(o[0], Operation(ins.Opcode, Read(o[1]), -1));
+  return Write(o[0], Operation(ins.Opcode, Read(o[1]), Read(o[2])));
+}
+
+TArithmeticUnit::TOperand TBuilder::OperandOf(std::int32_t node) const {
+  const TNode &n = Nodes[static_cast<std::size_t>(node)];
+  TArithmeticUnit::TOperand o;
+  if (n.Immediate) {
+    o.Mode = 0;
+    o.Value = n.Value;
+    return o;
+  }
+  o.Mode = 1;
+  o.Area = n.Cell >= 0 ? 1 : 0;
+  o.Index = n.Cell >= 0 ? n.Cell : n.Work;
+  return o;
+}
+
+bool TBuilder::Finish(TReusePlan &plan) {
+  std::int32_t cells = 0, work = 0;
+  const auto cellOf = [&](std::int32_t node) {
+    TNode &n = Nodes[static_cast<std::size_t>(node)];
+    if (n.Cell < 0) n.Cell = cells++;
+    return n.Cell;
+  };
+  // x and y always have cells, read or not; the old colour only when read.
+  if (XLeaf < 0) XLeaf = Add(TNode{0, -1, -1, WithX});
+  if (YLeaf < 0) YLeaf = Add(TNode{0, -1, -1, WithPixel});
+  if (XLeaf < 0 || YLeaf < 0) return false;
+  plan.X = cellOf(XLeaf);
+  plan.Y = cellOf(YLeaf);
+  for (int c = 0; c < 3; ++c) plan.OldColour[c] = OldColourLeaf[c] >= 0 ? cellOf(OldColourLeaf[c]) : -1;
+  std::int32_t channels[3];
+  for (int c = 0; c < 3; ++c) {
+    channels[c] = Read({1, 1, Names.Colour[c], 0});
+    if (channels[c] < 0) return false;
+    plan.Channels[c] = cellOf(channels[c]);  // an immediate too gets a cell to be read from
+  }
+  for (std::size_t i = 0; i < Nodes.size(); ++i) {
+    TNode &n = Nodes[i];
+    if (n.Opcode == 0) {
+      if (n.HasValue && n.Cell < 0) cellOf(static_cast<std::int32_t>(i));
+      continue;
+    }
+    if (n.Class == WithPixel) {
+      Nodes[static_cast<std::size_t>(n.A)].ReadPerPixel = true;
+      if (n.B >= 0) Nodes[static_cast<std::size_t>(n.B)].ReadPerPixel = true;
+      if (n.Cell < 0) n.Work = work++;
+    } else {
+      cellOf(static_cast<std::int32_t>(i));
+    }
+  }
+  for (std::size_t i = 0; i < Nodes.size(); ++i) {
+    const TNode &n = Nodes[i];
+    if (n.Cell >= 0 && (n.HasValue || n.Immediate)) plan.Initial.push_back({n.Cell, n.Value});
+    if (n.Opcode == 0) continue;
+    const bool channel = std::find(std::begin(channels), std::end(channels), static_cast<std::int32_t>(i)) !=
+                         std::end(channels);
+    if (n.Class == WithY && (n.ReadPerPixel || channel)) plan.RowCells.push_back(n.Cell);
+    TArithmeticUnit::TInstruction ins;
+    ins.Opcode = n.Opcode;
+    ins.Operands[0] = OperandOf(static_cast<std::int32_t>(i));
+    ins.Operands[1] = OperandOf(n.A);
+    if (n.B >= 0) ins.Operands[2] = OperandOf(n.B);
+    plan.Code[n.Class].push_back(ins);
+    ++plan.Operations[n.Class];
+  }
+  for (std::vector<TArithmeticUnit::TInstruction> &code : plan.Code) {
+    TArithmeticUnit::TInstruction end;
+    end.Opcode = icEnd;  // operand 0: the immediate 0
+    code.push_back(end);
+  }
+  plan.Cells = cells;
+  plan.Merged = Merged;
+  return true;
+}
+
+}  // namespace
+
+bool PlanReuse(const TArithmeticUnit &engine, int count, const TPaintVariables &names, bool rows,
+               TReusePlan &plan) {
+  plan = TReusePlan();
+  count = std::clamp(count, 0, engine.ExpressionCount);
+  TBuilder builder(engine, count, names, rows);
+  for (int k = 0; k < count; ++k) {
+    for (const TArithmeticUnit::TInstruction &ins : engine.Expressions[static_cast<std::size_t>(k)].Code) {
+      if (!builder.Take(ins)) return false;
+    }
+  }
+  return builder.Finish(plan);
+}
+
+}  // namespace velmora

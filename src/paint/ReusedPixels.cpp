@@ -1,0 +1,122 @@
+#include "paint/ReusedPixels.h"
+
+#include <new>
+#include <string>
+
+#include "engine/MathErrorManager.h"
+#include "paint/PixelValues.h"
+
+namespace velmora {
+
+namespace {
+
+// Row tables larger than this (64 MB) are not made: terms of y alone are then
+// computed per pixel.
+constexpr std::size_t MaxRowTableValues = std::size_t{1} << 22;
+
+long double &Cell(TArithmeticUnit &engine, std::int32_t cell) {
+  return engine.Variables[static_cast<std::size_t>(cell)].Value;
+}
+
+}  // namespace
+
+std::unique_ptr<TReuseShared> PrepareReuse(TArithmeticUnit &engine, int count, int height) {
+  TPaintVariables names{};
+  names.X = engine.SearchVariable("x", false);
+  names.Y = engine.SearchVariable("y", false);
+  const char *const colours[] = {"getr", "getg", "getb", "r", "g", "b"};
+  for (int c = 0; c < 3; ++c) {
+    names.OldColour[c] = engine.SearchVariable(colours[c], false);
+    names.Colour[c] = engine.SearchVariable(colours[c + 3], false);
+  }
+  auto shared = std::make_unique<TReuseShared>();
+  TReusePlan &plan = shared->Plan;
+  if (!PlanReuse(engine, count, names, true, plan)) return nullptr;
+  if (plan.RowCells.size() * static_cast<std::size_t>(height) > MaxRowTableValues &&
+      !PlanReuse(engine, count, names, false, plan))
+    return nullptr;
+
+  TArithmeticUnit &p = shared->Prototype;
+  p.MathErrorMode = true;
+  p.NativeCodeEnabled = engine.NativeCodeEnabled;
+  p.ReuseEnabled = false;
+  // Cell k is variable k; the names cannot come from a formula.
+  for (std::int32_t k = 0; k < plan.Cells; ++k) {
+    if (p.SearchVariable("#" + std::to_string(k), true) != k) throw std::bad_alloc();
+  }
+  for (const TReusePlan::TInitial &initial : plan.Initial) Cell(p, initial.Cell) = initial.Value;
+  for (int program = 0; program < 4; ++program) p.InstallCode(program, plan.Code[program]);
+
+  // Faults of the terms computed here are looked for, not reported: those
+  // pixels are computed again the ordinary way, which reports them.
+  TMathErrorManager probe;
+  TThreadMathErrors useProbe(probe);
+  if (plan.Operations[TReusePlan::Once] > 0) {
+    p.BeginProbe();
+    p.RunRaw(TReusePlan::Once);
+    if (!p.EndProbe()) return nullptr;
+  }
+  const std::size_t n = plan.RowCells.size();
+  shared->RowTable.assign(n * static_cast<std::size_t>(height), 0.0L);
+  shared->FaultedRowsBefore.assign(static_cast<std::size_t>(height) + 1, 0);
+  const bool rowWork = plan.Operations[TReusePlan::PerRow] > 0;
+  for (int y = 0; y < height; ++y) {
+    bool sound = true;
+    if (rowWork) {
+      Cell(p, plan.Y) = y;
+      p.BeginProbe();
+      p.RunRaw(TReusePlan::PerRow);
+      sound = p.EndProbe();
+      for (std::size_t k = 0; k < n; ++k)
+        shared->RowTable[static_cast<std::size_t>(y) * n + k] = Cell(p, plan.RowCells[k]);
+    }
+    shared->FaultedRowsBefore[static_cast<std::size_t>(y) + 1] =
+        shared->FaultedRowsBefore[static_cast<std::size_t>(y)] + (sound ? 0 : 1);
+  }
+  return shared;
+}
+
+TReuseRunner::TReuseRunner(const TReuseShared &shared)
+    : Shared(shared), ColumnWork(shared.Plan.Operations[TReusePlan::PerColumn] > 0),
+      PixelWork(shared.Plan.Operations[TReusePlan::PerPixel] > 0) {
+  Engine.CopyForRunning(shared.Prototype, 4);
+  Engine.MathErrorMode = true;
+  const TReusePlan &plan = shared.Plan;
+  X = &Cell(Engine, plan.X);
+  Y = &Cell(Engine, plan.Y);
+  for (int c = 0; c < 3; ++c) {
+    if (plan.OldColour[c] >= 0) OldColour[c] = &Cell(Engine, plan.OldColour[c]), ReadsOldColour = true;
+    Channels[c] = &Cell(Engine, plan.Channels[c]);
+  }
+  for (std::int32_t cell : plan.RowCells) RowCells.push_back(&Cell(Engine, cell));
+}
+
+void TReuseRunner::BeginColumn(int px) {
+  *X = px;
+  ColumnFaulted = false;
+  if (!ColumnWork) return;
+  Engine.BeginProbe();
+  Engine.RunRaw(TReusePlan::PerColumn);
+  ColumnFaulted = !Engine.EndProbe();
+}
+
+bool TReuseRunner::RunBatch(const TPicture &source, int px, int py, int count, std::uint32_t *colours) {
+  const std::size_t n = RowCells.size();
+  const long double *row = Shared.RowTable.data() + static_cast<std::size_t>(py) * n;
+  Engine.BeginProbe();
+  for (int j = 0; j < count; ++j, row += n) {
+    *Y = py + j;
+    if (ReadsOldColour) {
+      long double old[3];
+      SplitColour(source.Pixel(px, py + j), old[0], old[1], old[2]);
+      for (int c = 0; c < 3; ++c)
+        if (OldColour[c]) *OldColour[c] = old[c];
+    }
+    for (std::size_t k = 0; k < n; ++k) *RowCells[k] = row[k];
+    if (PixelWork) Engine.RunRaw(TReusePlan::PerPixel);
+    colours[j] = ColourOf(*Channels[0], *Channels[1], *Channels[2]);
+  }
+  return Engine.EndProbe();
+}
+
+}  // namespace velmora

@@ -1,0 +1,56 @@
+#pragma once
+// The painter's side of the reuse plan (engine/ReusePlan.h): the values
+// computed once per paint and the row table, shared by all painting threads,
+// and each thread's runner of the per-column and per-pixel programs.
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "engine/ArithmeticUnit.h"
+#include "engine/ReusePlan.h"
+#include "paint/Picture.h"
+
+namespace velmora {
+
+struct TReuseShared {
+  TReusePlan Plan;
+  // The plan's programs in slots 0-3 (once, per column, per row, per pixel)
+  // over its cells, holding the values computed once.
+  TArithmeticUnit Prototype;
+  std::vector<long double> RowTable;  // per row, the values of Plan.RowCells
+  // How many rows before row y had a reused term fault, for y = 0 .. height.
+  std::vector<std::int32_t> FaultedRowsBefore;
+};
+
+// Plans and prepares reuse for painting slots 0 .. count-1 of `engine` (whose
+// pixels must be independent) into a picture `height` rows high. Null when
+// the slots hold something the plan does not cover, or a term computed once
+// faulted: then every pixel is computed the ordinary way.
+std::unique_ptr<TReuseShared> PrepareReuse(TArithmeticUnit &engine, int count, int height);
+
+// One painting thread's runs of the shared plan.
+class TReuseRunner {
+ public:
+  explicit TReuseRunner(const TReuseShared &shared);
+  // Computes the column's terms; call before the column's first pixel.
+  void BeginColumn(int px);
+  // Whether the terms pixels py .. py+count-1 of the column read are sound.
+  bool Usable(int py, int count) const {
+    return !ColumnFaulted && Shared.FaultedRowsBefore[static_cast<std::size_t>(py + count)] ==
+                                 Shared.FaultedRowsBefore[static_cast<std::size_t>(py)];
+  }
+  // The colours of those pixels; false when their own code met a fault (the
+  // caller computes them the ordinary way; no math error record is left).
+  bool RunBatch(const TPicture &source, int px, int py, int count, std::uint32_t *colours);
+
+ private:
+  const TReuseShared &Shared;
+  TArithmeticUnit Engine;
+  long double *X, *Y, *OldColour[3] = {nullptr, nullptr, nullptr}, *Channels[3];
+  std::vector<long double *> RowCells;
+  bool ReadsOldColour = false;
+  bool ColumnWork, PixelWork;
+  bool ColumnFaulted = false;
+};
+
+}  // namespace velmora

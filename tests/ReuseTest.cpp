@@ -1,0 +1,147 @@
+// Terms computed once per paint, column or row, and terms merged within a
+// pixel, must leave no trace: every paint with reuse is compared with the
+// same paint computing every slot for every pixel, on one thread and on
+// several, in machine code and in the interpreter, down to the error lines,
+// the records left for the next report and the variables' bytes.
+#include <gtest/gtest.h>
+
+#include <array>
+
+#include "engine/ReusePlan.h"
+#include "paint/CarpetPainter.h"
+
+using velmora::TArithmeticUnit;
+using velmora::TPicture;
+using velmora::TStringList;
+
+namespace {
+
+struct TOutcome {
+  velmora::TPaintResult Result;
+  TPicture Picture;
+  std::vector<std::string> Variables;  // name and value bytes
+  TStringList LeftRecords;
+};
+
+TOutcome Paint(const TStringList &carpet, int w, int h, bool reuse, int threads, bool native) {
+  TOutcome o;
+  TArithmeticUnit engine;
+  engine.ReuseEnabled = reuse;
+  engine.NativeCodeEnabled = native;
+  o.Picture = TPicture::Filled(w, h, 0);
+  for (int x = 0; x < w; ++x)
+    for (int y = 0; y < h; ++y) o.Picture.SetPixel(x, y, velmora::Rgb((x * 5) % 256, (y * 3) % 256, 77));
+  velmora::TPaintControl control;
+  control.Threads = threads;
+  o.Result = velmora::PaintCarpet(engine, {"k = 2.5", "z = 0"}, carpet, o.Picture, control);
+  for (std::int32_t i = 0; i < engine.VariableCount; ++i) {
+    const auto &v = engine.Variables[static_cast<std::size_t>(i)];
+    o.Variables.push_back(v.Name + "=" + std::string(reinterpret_cast<const char *>(&v.Value), 10));
+  }
+  engine.GetMathErrors(o.LeftRecords);
+  return o;
+}
+
+// Paints with and without reuse and compares; gives the number of reused terms.
+int ExpectSameWithReuse(const TStringList &carpet, int w = 61, int h = 130) {
+  const TOutcome want = Paint(carpet, w, h, false, 1, true);
+  EXPECT_EQ(want.Result.ReusedTerms, 0);
+  int reused = -1;
+  for (bool native : {true, false}) {
+    for (int threads : {1, 2, 3}) {
+      const TOutcome got = Paint(carpet, w, h, true, threads, native);
+      const std::string label = carpet[0] + (native ? " (machine code, " : " (interpreter, ") +
+                                std::to_string(threads) + " threads)";
+      EXPECT_EQ(got.Result.Painted, want.Result.Painted) << label;
+      EXPECT_EQ(got.Result.ErrorLines, want.Result.ErrorLines) << label;
+      EXPECT_TRUE(got.Picture.Pixels == want.Picture.Pixels) << label << ": pixels differ";
+      EXPECT_EQ(got.Variables, want.Variables) << label << ": variables differ";
+      EXPECT_EQ(got.LeftRecords, want.LeftRecords) << label;
+      reused = got.Result.ReusedTerms;
+    }
+  }
+  return reused;
+}
+
+}  // namespace
+
+TEST(Reuse, PaintsAsEveryPixelComputedInFull) {
+  const std::vector<TStringList> sets = {
+      {"r = 128 + 127*sin(x/10 + y/13)*cos(y/17)", "g = y", "b = x"},
+      {"v = sin(x/24)", "r = 128 + 127*v", "g = v*v*200", "b = k*3 + cos(y/9)"},
+      {"f = sqrt(x*x + y*y)", "r = f", "g = f + 2", "b = sqrt(x*x + y*y) - k"},
+      {"r = getr*0.5 + getg", "g = getb - x", "b = y*2 + getr"},
+      {"x = x*2", "r = x + y", "t = y*3", "t++", "g = t*x", "y = -y", "b = y + k"},
+      {"a = atan2(y - 60, x - 30)", "r = a*40 + 128", "g = log(3, x + 1)*20 + log(y + 2, 10)", "b = -(x/3)"},
+      {"r = 200", "g = k*k", "b = z"},
+  };
+  for (const TStringList &set : sets) EXPECT_GT(ExpectSameWithReuse(set), 0) << set[0];
+}
+
+TEST(Reuse, FaultsInReusedTermsAreThoseOfEveryPixel) {
+  const std::vector<TStringList> sets = {
+      // Math errors in column terms, row terms and both; zero divisions too.
+      {"a = sqrt(x - 20)", "b = ln(y - 5) + a", "r = a*getr", "g = 1/(y - 7) + x/(x - 3)"},
+      {"r = exp(x*200)", "g = exp(y*300)*0", "b = pow(x - 30, y/2 - 10)"},
+      {"r = log(x - 5, y + 2)", "g = log(2, y - 4)", "b = acos(x/40) + asin(y/100)"},
+      // Processor faults end the paint: in a column term (column 40), a row
+      // term (row 61), and per pixel.
+      {"a = x + y", "b = mod(1, x - 40)", "r = a"},
+      {"r = (y - 60 + abs(y - 60))*1e4931*10", "g = x"},
+      {"b = mod(1, y*1000 - x*7 - 27993)", "r = cos(y/3)", "g = sin(x)"},
+  };
+  for (const TStringList &set : sets) EXPECT_GT(ExpectSameWithReuse(set), 0) << set[0];
+  // A term computed once that faults would fault in every pixel: nothing is reused.
+  EXPECT_EQ(ExpectSameWithReuse({"c = sqrt(-1) + k", "r = x + c", "g = y"}), 0);
+  EXPECT_EQ(ExpectSameWithReuse({"r = 1e4000*k*1e4000", "g = x"}), 0);
+  // More records than are kept, from a column term, then a failure at the
+  // end: the records left must be the first ones in column order.
+  EXPECT_GT(ExpectSameWithReuse({"r = ln(-x - 1)", "b = mod(1, x*1000 + y - 149099)"}, 150, 100), 0);
+}
+
+TEST(Reuse, DependentPixelsAreComputedInFull) {
+  for (const TStringList &set : std::vector<TStringList>{{"n++", "r = n + sin(x)"}, {"r = random(9) + cos(y)"}}) {
+    const TOutcome o = Paint(set, 20, 10, true, 2, true);
+    EXPECT_TRUE(o.Result.Painted) << set[0];
+    EXPECT_EQ(o.Result.ReusedTerms, 0) << set[0];
+  }
+}
+
+TEST(Reuse, PlanPutsEachTermWhereItChanges) {
+  struct TCase {
+    TStringList Carpet;
+    std::array<int, 4> Operations;  // once, per column, per row, per pixel
+    int Merged;
+  } cases[] = {
+      // x/10 | y/13 y/17 cos | + sin * * +
+      {{"r = 128 + 127*sin(x/10 + y/13)*cos(y/17)"}, {0, 1, 3, 5}, 0},
+      // A written variable carries its value's class: everything is per column.
+      {{"v = sin(x/24)", "r = 128 + 127*v"}, {0, 4, 0, 0}, 0},
+      // One sqrt for three slots; k*k once.
+      {{"r = sqrt(x*y)", "g = sqrt(x*y) + 2", "b = k*k*sqrt(x*y)"}, {1, 0, 0, 4}, 4},
+      // The old colour changes per pixel.
+      {{"r = getr + x*2"}, {0, 1, 0, 1}, 0},
+  };
+  for (const TCase &c : cases) {
+    TArithmeticUnit engine;
+    for (const char *name : {"x", "y", "getr", "getg", "getb", "r", "g", "b"}) engine.GetVariablePointer(name, true);
+    *engine.GetVariablePointer("k", true) = 3;
+    for (std::size_t i = 0; i < c.Carpet.size(); ++i) ASSERT_TRUE(engine.SetExpression(static_cast<int>(i), c.Carpet[i]));
+    velmora::TPaintVariables names{};
+    names.X = engine.SearchVariable("x", false);
+    names.Y = engine.SearchVariable("y", false);
+    for (int k = 0; k < 3; ++k) {
+      names.OldColour[k] = engine.SearchVariable(std::string("get") + "rgb"[k], false);
+      names.Colour[k] = engine.SearchVariable(std::string(1, "rgb"[k]), false);
+    }
+    velmora::TReusePlan plan;
+    ASSERT_TRUE(velmora::PlanReuse(engine, static_cast<int>(c.Carpet.size()), names, true, plan)) << c.Carpet[0];
+    EXPECT_EQ((std::array<int, 4>{plan.Operations[0], plan.Operations[1], plan.Operations[2], plan.Operations[3]}),
+              c.Operations)
+        << c.Carpet[0];
+    EXPECT_EQ(plan.Merged, c.Merged) << c.Carpet[0];
+    // Without a row table, terms of y alone are computed per pixel.
+    ASSERT_TRUE(velmora::PlanReuse(engine, static_cast<int>(c.Carpet.size()), names, false, plan));
+    EXPECT_EQ(plan.Operations[2], 0) << c.Carpet[0];
+  }
+}
