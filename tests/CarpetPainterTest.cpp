@@ -47,7 +47,7 @@ TEST(CarpetPainter, EmptyCarpetPaintsTheCurrentColour) {
   TArithmeticUnit e;
   TPicture p = TPicture::Filled(3, 2, velmora::White);
   ASSERT_TRUE(Paint(e, {}, {"// nothing", ""}, p).Painted);
-  EXPECT_EQ(p.Pixels, std::vector<std::uint32_t>(6, velmora::Black)) << "new variables start at 0";
+  EXPECT_EQ(p.Pixels, velmora::TPixels(6, velmora::Black)) << "new variables start at 0";
   ASSERT_TRUE(Paint(e, {"r = 10", "b = 30"}, {}, p).Painted);
   EXPECT_EQ(p.Pixel(2, 1), velmora::Rgb(10, 0, 30)) << "and keep their values from paint to paint";
 }
@@ -117,7 +117,7 @@ TEST(CarpetPainter, RunTimeFailureKeepsThePictureAndTheFailedPixelsValues) {
   const TPaintResult r = Paint(e, {}, {"a = x", "q = exp(x) * 1e4930", "r = 1"}, p);
   EXPECT_FALSE(r.Painted);
   EXPECT_EQ(r.ErrorLines, (L{"絨毯の数式(2行目): 数式の実行中にエラーが発生しました"}));
-  EXPECT_EQ(p.Pixels, std::vector<std::uint32_t>(16, velmora::White));
+  EXPECT_EQ(p.Pixels, velmora::TPixels(16, velmora::White));
   EXPECT_EQ(Var(e, "a"), 5);
   EXPECT_EQ(Var(e, "y"), 0);
   EXPECT_FALSE(e.MathErrorMode);
@@ -191,7 +191,7 @@ namespace {
 struct TPlainOutcome {
   bool Painted = false;
   std::string Failure;  // "slot: message" of the failing run
-  std::vector<std::uint32_t> Pixels;
+  velmora::TPixels Pixels;
   std::vector<std::string> Values;  // variable value bytes, by position
   L Records;
 };

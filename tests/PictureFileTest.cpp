@@ -29,7 +29,7 @@ struct TJpegFacts {
   bool Progressive = true;
   bool AllQuantOne = false;
   int Width = 0, Height = 0;
-  std::vector<std::uint32_t> Pixels;
+  velmora::TPixels Pixels;
 };
 
 TJpegFacts Inspect(const std::string &bytes) {

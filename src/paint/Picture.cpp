@@ -2,10 +2,35 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 #include "text/FloatFormat.h"
 
 namespace velmora {
+
+namespace {
+constexpr std::size_t HugePage = std::size_t{1} << 21;
+}  // namespace
+
+void *AllocatePixels(std::size_t bytes) {
+  if (bytes < HugePage) return ::operator new(bytes);
+  if (bytes > SIZE_MAX - HugePage) throw std::bad_alloc();
+  const std::size_t rounded = (bytes + HugePage - 1) / HugePage * HugePage;
+  void *pixels = std::aligned_alloc(HugePage, rounded);
+  if (!pixels) throw std::bad_alloc();
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  madvise(pixels, rounded, MADV_HUGEPAGE);  // only advice: a refusal changes nothing else
+#endif
+  return pixels;
+}
+
+void FreePixels(void *pixels, std::size_t bytes) noexcept {
+  if (bytes < HugePage) ::operator delete(pixels);
+  else std::free(pixels);
+}
 
 bool CheckPictureSize(long long width, long long height, std::string &error) {
   if (width >= 1 && height >= 1 && width <= MaxPictureSide && height <= MaxPictureSide) return true;

@@ -142,7 +142,7 @@ TEST_F(MainFormTest, ThePictureGrowsWhilePaintingAndAFailureShowsTheOldOneAgain)
   MainForm->GrowAfterMs = 0;
   const QImage before = MainForm->ImageContents();
   // Fails in the last column, so the columns before it are shown on the way.
-  Type(MainForm->MCMemo, "r = 10 + sin(x)*cos(y)*0 + mod(1, 1499 - x)*0\ng = 20\nb = 30 + pow(x + 1, 0.5)*0");
+  Type(MainForm->MCMemo, "r = 10 + sin(x*y)*cos(x + y)*0 + mod(1, 1499 - x)*0\ng = 20\nb = 30 + pow(x*y + 1, 0.5)*0");
   MainForm->Paint1->trigger();
   ASSERT_TRUE(MainForm->Painting());
   ASSERT_TRUE(WaitFor(
