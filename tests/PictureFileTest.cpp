@@ -16,6 +16,11 @@ using velmora::test::TTempDir;
 
 namespace {
 
+std::string Bmp(const TPicture &picture) {
+  const velmora::TPictureBytes bytes = velmora::EncodeBmp(picture);
+  return std::string(bytes.begin(), bytes.end());
+}
+
 TPicture Sample(int w, int h) {
   TPicture p = TPicture::Filled(w, h, velmora::Black);
   for (int y = 0; y < h; ++y)
@@ -110,7 +115,7 @@ TEST(PictureFile, ReadingFollowsTheExtensionLetterCaseIgnored) {
   ASSERT_TRUE(velmora::EncodePng(p, png, error));
   Put(dir.File("jpeg.bmp"), jpeg);
   Put(dir.File("png.bmp"), png);
-  Put(dir.File("bmp.png"), velmora::EncodeBmp(p));
+  Put(dir.File("bmp.png"), Bmp(p));
   // A GIF that claims a 10000 x 10000 screen (a content-guessing reader made it a picture).
   Put(dir.File("tiny.png"), std::string("GIF89a\x10\x27\x10\x27\x80\x00\x00", 13) + std::string(22, '\0'));
   Put(dir.File("tiny.gif"), Slurp(dir.File("tiny.png")));
@@ -121,7 +126,7 @@ TEST(PictureFile, ReadingFollowsTheExtensionLetterCaseIgnored) {
   }
   Put(dir.File("upper.JPEG"), jpeg);
   Put(dir.File("upper.PNG"), png);
-  Put(dir.File("upper.Bmp"), velmora::EncodeBmp(p));
+  Put(dir.File("upper.Bmp"), Bmp(p));
   for (const char *name : {"upper.JPEG", "upper.PNG", "upper.Bmp"}) {
     EXPECT_TRUE(velmora::LoadPicture(dir.File(name), back, error)) << name << ": " << error;
     EXPECT_EQ(back.Width, 12) << name;
@@ -195,13 +200,13 @@ TEST(PictureFile, HostileFilesFailCleanly) {
   };
 
   // A bitmap whose pixel data stops half-way.
-  const std::string bmp = velmora::EncodeBmp(Sample(50, 40));
+  const std::string bmp = Bmp(Sample(50, 40));
   refuses("cut.bmp", bmp.substr(0, bmp.size() / 2), "ビットマップ");
   // A bitmap wider than any picture we accept.
-  refuses("wide.bmp", velmora::EncodeBmp(TPicture::Filled(10001, 1, 0)), "10001");
+  refuses("wide.bmp", Bmp(TPicture::Filled(10001, 1, 0)), "10001");
   // A bitmap header claiming absurd sizes and depth (found by fuzzing: the
   // length check overflowed).
-  std::string absurd = velmora::EncodeBmp(Sample(4, 4));
+  std::string absurd = Bmp(Sample(4, 4));
   absurd[18] = absurd[19] = absurd[20] = static_cast<char>(0xF0);
   absurd[21] = 0x7F;
   absurd[22] = absurd[23] = absurd[24] = static_cast<char>(0xF0);

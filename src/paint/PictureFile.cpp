@@ -175,10 +175,10 @@ bool LoadPicture(const std::string &path, TPicture &picture, std::string &error,
   return DecodePicture(bytes, format, picture, error, warning);
 }
 
-std::string EncodeBmp(const TPicture &picture) {
+TPictureBytes EncodeBmp(const TPicture &picture) {
   const std::size_t rowBytes = (static_cast<std::size_t>(picture.Width) * 3 + 3) / 4 * 4;
   const std::size_t dataBytes = rowBytes * static_cast<std::size_t>(picture.Height);
-  std::string out(54 + dataBytes, '\0');
+  TPictureBytes out(54 + dataBytes, '\0');
   auto put32 = [&out](std::size_t at, std::uint32_t v) { std::memcpy(out.data() + at, &v, 4); };
   auto put16 = [&out](std::size_t at, std::uint16_t v) { std::memcpy(out.data() + at, &v, 2); };
   out[0] = 'B';
@@ -227,9 +227,10 @@ bool SavePicture(const std::string &path, const TPicture &picture, std::string &
     case TPictureFormat::Png:
       if (!EncodePng(picture, bytes, error)) return false;
       break;
-    case TPictureFormat::Bmp:
-      bytes = EncodeBmp(picture);
-      break;
+    case TPictureFormat::Bmp: {
+      const TPictureBytes bmp = EncodeBmp(picture);
+      return text::WriteFileAtomically(path, std::string_view(bmp.data(), bmp.size()), error);
+    }
   }
   return text::WriteFileAtomically(path, bytes, error);
 }

@@ -4,6 +4,7 @@
 // Windows bitmap. Reading follows the extension too, letter case ignored:
 // ".bmp" BMP, ".png" PNG, ".jpg"/".jpeg" JPEG; other names are refused.
 #include <string>
+#include <vector>
 
 #include "paint/Picture.h"
 #include "text/Paths.h"
@@ -30,7 +31,9 @@ bool LoadPicture(const std::string &path, TPicture &picture, std::string &error,
 bool SavePicture(const std::string &path, const TPicture &picture, std::string &error);
 
 // The encoders on their own (whole file contents).
-std::string EncodeBmp(const TPicture &picture);
+// A picture file's bytes, in memory that is cheap to fill when large.
+using TPictureBytes = std::vector<char, TPixelAllocator<char>>;
+TPictureBytes EncodeBmp(const TPicture &picture);
 bool EncodePng(const TPicture &picture, std::string &bytes, std::string &error);
 
 // JPEG pictures are saved at this quality, baseline.
