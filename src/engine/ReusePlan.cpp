@@ -25,6 +25,7 @@ struct TNode {
   std::int32_t Cell = -1;
   std::int32_t Work = -1;
   bool ReadPerPixel = false;  // a per-pixel operation reads it
+  std::int32_t RowSlot = -1;  // its place in a row of the row table
 };
 
 class TBuilder {
@@ -70,7 +71,7 @@ class TBuilder {
   std::int32_t Read(const TArithmeticUnit::TOperand &o);
   std::int32_t Operation(std::uint8_t opcode, std::int32_t a, std::int32_t b);
   bool Write(const TArithmeticUnit::TOperand &o, std::int32_t value);
-  TArithmeticUnit::TOperand OperandOf(std::int32_t node) const;
+  TArithmeticUnit::TOperand OperandOf(std::int32_t node, bool perPixel) const;
 };
 
 std::int32_t TBuilder::ImmediateValue(long double value) {
@@ -190,7 +191,9 @@ bool TBuilder::Take(const TArithmeticUnit::TInstruction &ins) {
   return Write(o[0], Operation(ins.Opcode, Read(o[1]), Read(o[2])));
 }
 
-TArithmeticUnit::TOperand TBuilder::OperandOf(std::int32_t node) const {
+// Per pixel, row values are read from the work registers the row table's
+// entries are copied into; everything else from its own place.
+TArithmeticUnit::TOperand TBuilder::OperandOf(std::int32_t node, bool perPixel) const {
   const TNode &n = Nodes[static_cast<std::size_t>(node)];
   TArithmeticUnit::TOperand o;
   if (n.Immediate) {
@@ -199,13 +202,18 @@ TArithmeticUnit::TOperand TBuilder::OperandOf(std::int32_t node) const {
     return o;
   }
   o.Mode = 1;
+  if (perPixel && n.RowSlot >= 0) {
+    o.Area = 0;
+    o.Index = n.RowSlot;
+    return o;
+  }
   o.Area = n.Cell >= 0 ? 1 : 0;
   o.Index = n.Cell >= 0 ? n.Cell : n.Work;
   return o;
 }
 
 bool TBuilder::Finish(TReusePlan &plan) {
-  std::int32_t cells = 0, work = 0;
+  std::int32_t cells = 0;
   const auto cellOf = [&](std::int32_t node) {
     TNode &n = Nodes[static_cast<std::size_t>(node)];
     if (n.Cell < 0) n.Cell = cells++;
@@ -222,34 +230,49 @@ bool TBuilder::Finish(TReusePlan &plan) {
   for (int c = 0; c < 3; ++c) {
     channels[c] = Read({1, 1, Names.Colour[c], 0});
     if (channels[c] < 0) return false;
-    plan.Channels[c] = cellOf(channels[c]);  // an immediate too gets a cell to be read from
   }
+  const auto isChannel = [&](std::size_t node) {
+    return std::find(std::begin(channels), std::end(channels), static_cast<std::int32_t>(node)) != std::end(channels);
+  };
   for (std::size_t i = 0; i < Nodes.size(); ++i) {
     TNode &n = Nodes[i];
     if (n.Opcode == 0) {
-      if (n.HasValue && n.Cell < 0) cellOf(static_cast<std::int32_t>(i));
+      if ((n.HasValue || isChannel(i)) && n.Cell < 0) cellOf(static_cast<std::int32_t>(i));
       continue;
     }
     if (n.Class == WithPixel) {
       Nodes[static_cast<std::size_t>(n.A)].ReadPerPixel = true;
       if (n.B >= 0) Nodes[static_cast<std::size_t>(n.B)].ReadPerPixel = true;
-      if (n.Cell < 0) n.Work = work++;
-    } else {
-      cellOf(static_cast<std::int32_t>(i));
     }
+    if (n.Class != WithPixel || isChannel(i)) cellOf(static_cast<std::int32_t>(i));
+  }
+  // The row values a pixel reads take the first work registers; the pixel's
+  // own temporaries come after them.
+  std::int32_t work = 0;
+  for (std::size_t i = 0; i < Nodes.size(); ++i) {
+    TNode &n = Nodes[i];
+    if (n.Opcode != 0 && n.Class == WithY && (n.ReadPerPixel || isChannel(i))) {
+      n.RowSlot = work++;
+      plan.RowCells.push_back(n.Cell);
+    }
+  }
+  for (TNode &n : Nodes) {
+    if (n.Opcode != 0 && n.Class == WithPixel && n.Cell < 0) n.Work = work++;
+  }
+  for (int c = 0; c < 3; ++c) {
+    const TNode &n = Nodes[static_cast<std::size_t>(channels[c])];
+    plan.Channels[c] = n.RowSlot >= 0 ? TReusePlan::TPlace{0, n.RowSlot} : TReusePlan::TPlace{1, n.Cell};
   }
   for (std::size_t i = 0; i < Nodes.size(); ++i) {
     const TNode &n = Nodes[i];
     if (n.Cell >= 0 && (n.HasValue || n.Immediate)) plan.Initial.push_back({n.Cell, n.Value});
     if (n.Opcode == 0) continue;
-    const bool channel = std::find(std::begin(channels), std::end(channels), static_cast<std::int32_t>(i)) !=
-                         std::end(channels);
-    if (n.Class == WithY && (n.ReadPerPixel || channel)) plan.RowCells.push_back(n.Cell);
+    const bool perPixel = n.Class == WithPixel;
     TArithmeticUnit::TInstruction ins;
     ins.Opcode = n.Opcode;
-    ins.Operands[0] = OperandOf(static_cast<std::int32_t>(i));
-    ins.Operands[1] = OperandOf(n.A);
-    if (n.B >= 0) ins.Operands[2] = OperandOf(n.B);
+    ins.Operands[0] = OperandOf(static_cast<std::int32_t>(i), false);
+    ins.Operands[1] = OperandOf(n.A, perPixel);
+    if (n.B >= 0) ins.Operands[2] = OperandOf(n.B, perPixel);
     plan.Code[n.Class].push_back(ins);
     ++plan.Operations[n.Class];
   }

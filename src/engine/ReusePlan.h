@@ -33,9 +33,16 @@ struct TReusePlan {
     long double Value;
   };
   std::vector<TInitial> Initial;
-  // Row values the per-pixel program reads, in the order of a row table's entries.
+  // The cells of the row values a pixel reads, in the order of a row table's
+  // entries; per pixel the per-pixel program reads them from work registers
+  // 0 .. RowCells.size()-1, where the row's entries are copied.
   std::vector<std::int32_t> RowCells;
-  std::int32_t Channels[3] = {-1, -1, -1};  // r, g, b after a pixel
+  // Where r, g and b are after a pixel: a work register (a row value) or a cell.
+  struct TPlace {
+    std::uint8_t Area = 1;  // 0 work register, 1 cell
+    std::int32_t Index = -1;
+  };
+  TPlace Channels[3];
   // Operations computed once, per column, per row and per pixel, and those
   // merged with an equal one.
   std::int32_t Operations[4] = {0, 0, 0, 0};

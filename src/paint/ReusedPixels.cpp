@@ -1,5 +1,6 @@
 #include "paint/ReusedPixels.h"
 
+#include <cstring>
 #include <new>
 #include <string>
 
@@ -86,9 +87,10 @@ TReuseRunner::TReuseRunner(const TReuseShared &shared)
   Y = &Cell(Engine, plan.Y);
   for (int c = 0; c < 3; ++c) {
     if (plan.OldColour[c] >= 0) OldColour[c] = &Cell(Engine, plan.OldColour[c]), ReadsOldColour = true;
-    Channels[c] = &Cell(Engine, plan.Channels[c]);
+    const TReusePlan::TPlace &place = plan.Channels[c];
+    Channels[c] = place.Area == 0 ? &Engine.Work[static_cast<std::size_t>(place.Index)] : &Cell(Engine, place.Index);
   }
-  for (std::int32_t cell : plan.RowCells) RowCells.push_back(&Cell(Engine, cell));
+  RowWork = Engine.Work.data();
 }
 
 void TReuseRunner::BeginColumn(int px) {
@@ -101,7 +103,7 @@ void TReuseRunner::BeginColumn(int px) {
 }
 
 bool TReuseRunner::RunBatch(const TPicture &source, int px, int py, int count, std::uint32_t *colours) {
-  const std::size_t n = RowCells.size();
+  const std::size_t n = Shared.Plan.RowCells.size();
   const long double *row = Shared.RowTable.data() + static_cast<std::size_t>(py) * n;
   Engine.BeginProbe();
   for (int j = 0; j < count; ++j, row += n) {
@@ -112,7 +114,7 @@ bool TReuseRunner::RunBatch(const TPicture &source, int px, int py, int count, s
       for (int c = 0; c < 3; ++c)
         if (OldColour[c]) *OldColour[c] = old[c];
     }
-    for (std::size_t k = 0; k < n; ++k) *RowCells[k] = row[k];
+    std::memcpy(RowWork, row, n * sizeof(long double));
     if (PixelWork) Engine.RunRaw(TReusePlan::PerPixel);
     colours[j] = ColourOf(*Channels[0], *Channels[1], *Channels[2]);
   }

@@ -47,7 +47,7 @@ class TReuseRunner {
   const TReuseShared &Shared;
   TArithmeticUnit Engine;
   long double *X, *Y, *OldColour[3] = {nullptr, nullptr, nullptr}, *Channels[3];
-  std::vector<long double *> RowCells;
+  long double *RowWork;  // where a row's entries go for the per-pixel program
   bool ReadsOldColour = false;
   bool ColumnWork, PixelWork;
   bool ColumnFaulted = false;
