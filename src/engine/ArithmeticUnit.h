@@ -101,8 +101,11 @@ class TArithmeticUnit {
   // Runs slots 0 .. count-1 in order, as the paint command does for one pixel,
   // exactly as that many Calculate calls would, but testing the processor's
   // fault flags once for all of them. On a failure `failedSlot` is the slot
-  // that failed and ErrorMessage says why.
-  bool CalculateSlots(int count, int &failedSlot);
+  // that failed and ErrorMessage says why. `carefulFirst` skips the fast run
+  // (the same result, sooner when a fault is likely); RanCarefully tells
+  // afterwards whether the slots ran the careful way.
+  bool CalculateSlots(int count, int &failedSlot, bool carefulFirst = false);
+  bool RanCarefully = false;
   // The pixel loop's fast lane: BeginBatch, then RunSlotsUnchecked for any
   // number of pixels, then EndBatch, which tests the fault flags once for all
   // of them. It gives false when some run met a fault or a failure; then
@@ -162,6 +165,9 @@ class TArithmeticUnit {
   bool CompileNative(TExpression &e);
   friend class TNativeTranslator;
   bool NativeBailout = false;  // the machine code met something only the interpreter can report
+  // Where the machine code puts its registers aside around a call out of
+  // line (a zero divisor), and the call's value after them.
+  long double NativeSpill[9] = {};
   bool RunFast(TExpression &e, long double &result);
   template <bool Careful>
   bool Run(TExpression &e, long double &result);

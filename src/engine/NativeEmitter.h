@@ -66,6 +66,8 @@ class TEmitter {
     Bytes({0x66, 0x8B, 0x48, 0x08});                                    // mov cx, [rax+8]
     Bytes({0x66, 0x89, 0x4C, 0x24, static_cast<std::uint8_t>(o + 8)});  // mov [rsp+o+8], cx
   }
+  void StorePopAtRax(int offset) { Bytes({0xDB, 0x78, static_cast<std::uint8_t>(offset)}); }  // fstp tbyte [rax+o]
+  void LoadAtRax(int offset) { Bytes({0xDB, 0x68, static_cast<std::uint8_t>(offset)}); }      // fld tbyte [rax+o]
   void Call(const void *function) { RaxIs(function), Bytes({0xFF, 0xD0}); }  // call rax
   void SetIndex(std::int32_t *where, std::int32_t ip) {
     RaxIs(where);

@@ -19,6 +19,7 @@
 #include "engine/ArithmeticUnit.h"
 #include "engine/Builtins.h"
 #include "engine/CheckedMath.h"
+#include "engine/MathErrorManager.h"
 #include "engine/NativeEmitter.h"
 
 namespace velmora {
@@ -130,13 +131,16 @@ class TNativeTranslator {
   void Fetch(int k, bool mayTake);
   void Deliver();
   void Release(int k);
-  void CheckDivisor(int depth);
+  // How a division leaves its quotient (see Divide).
+  enum class TDivision { WithRegister, Pop, IntoBelow };
+  void Divide(TDivision form, int depth, int registers);
   void Arguments(int count);
 
   // What the machine code calls for the built-ins.
   static long double NativeLog(TArithmeticUnit *unit, std::int32_t ip, long double baseValue, long double value);
   static long double NativeRandom(TArithmeticUnit *unit, std::int32_t ip, long double v, long double unused);
   static long double NativeRandomize(TArithmeticUnit *unit, std::int32_t ip, long double, long double);
+  static long double NativeZeroDivision(TArithmeticUnit *unit, std::int32_t ip);
 };
 
 // ---------------------------------------------------------------------------
@@ -156,6 +160,20 @@ long double TNativeTranslator::NativeRandom(TArithmeticUnit *unit, std::int32_t,
   if (builtin::Random(v, result) != builtin::TOutcome::Refused) return result;
   unit->NativeBailout = true;
   return 0;
+}
+
+// A zero divisor, as the interpreter handles it: recorded with its
+// substitute value in math error mode; otherwise the run is replayed, which
+// stops there.
+long double TNativeTranslator::NativeZeroDivision(TArithmeticUnit *unit, std::int32_t ip) {
+  if (!unit->MathErrorMode) {
+    unit->NativeBailout = true;
+    return 0;
+  }
+  unit->InstructionIndex = ip;
+  TMathErrorManager &m = MathErrorManager();
+  m.Add(TMathErrorManager::KindZeroDivision, TMathErrorManager::FunctionZeroDivision);
+  return m.ZeroDivisionValue;
 }
 
 long double TNativeTranslator::NativeRandomize(TArithmeticUnit *, std::int32_t, long double, long double) {
@@ -289,16 +307,42 @@ void TNativeTranslator::Release(int k) {
   if (place.Area == 0 && !ReadAgain[I][static_cast<std::size_t>(k)]) Forget(place);
 }
 
-// A zero divisor (in st(depth)) is reported by the interpreter: note it and go on.
-void TNativeTranslator::CheckDivisor(int depth) {
+// The division in one of its forms: WithRegister st(0) := st(0) / st(depth);
+// Pop st(1) := st(1) / st(0), popped; IntoBelow st(1) := st(1) / st(0). A
+// divisor (in st(depth) before it) that may be zero is tested first; a zero
+// takes the interpreter's way, out of line: the `registers` in use are put
+// aside, the helper called, they come back, and the helper's value goes
+// where the quotient would be.
+void TNativeTranslator::Divide(TDivision form, int depth, int registers) {
   const TOperand &divisor = Ins->Operands[2];
-  if (divisor.Mode == 0 && divisor.Value != 0) return;  // a constant: never zero
-  Out.Zero();
-  Out.CompareWithPop(depth + 1);
-  const std::size_t notEqual = Out.Jump(0x75), unordered = Out.Jump(0x7A);
-  Out.SetFlag(&Unit.NativeBailout);
-  Out.Land(notEqual);
-  Out.Land(unordered);
+  const bool mayBeZero = !(divisor.Mode == 0 && divisor.Value != 0);
+  std::size_t notEqual = 0, unordered = 0, done = 0;
+  if (mayBeZero) {
+    Out.Zero();
+    Out.CompareWithPop(depth + 1);
+    notEqual = Out.Jump(0x75), unordered = Out.Jump(0x7A);
+    // Ten-byte values twelve bytes apart: every offset fits one signed byte,
+    // and the whole way round stays within a short jump (eight registers: 107 bytes).
+    long double *const spill = Unit.NativeSpill;
+    Out.RaxIs(spill);
+    for (int k = 0; k < registers; ++k) Out.StorePopAtRax(12 * k);
+    Out.RdiIs(&Unit);
+    Out.EsiIs(static_cast<std::int32_t>(I));
+    Out.Call(reinterpret_cast<const void *>(NativeZeroDivision));
+    Out.RaxIs(spill);
+    Out.StorePopAtRax(12 * 8);  // the value
+    for (int k = registers; k-- > 0;) Out.LoadAtRax(12 * k);
+    if (form == TDivision::Pop) Out.PopInto(0);  // the divisor goes
+    Out.LoadAtRax(12 * 8);
+    Out.PopInto(form == TDivision::IntoBelow ? 2 : 1);
+    done = Out.Jump(0xEB);
+    Out.Land(notEqual);
+    Out.Land(unordered);
+  }
+  if (form == TDivision::WithRegister) Out.OpWith(icDivide, depth);
+  else if (form == TDivision::Pop) Out.OpPop(icDivide);
+  else Out.OpIntoBelow(icDivide);
+  if (mayBeZero) Out.Land(done);
 }
 
 // Call arguments from operand 1 on, then an empty register stack.
@@ -368,28 +412,31 @@ void TNativeTranslator::TranslateArithmetic(int opcode) {
   const TPlace second = PlaceOf(Ins->Operands[2]);
   const bool same = second.Area >= 0 && second == PlaceOf(Ins->Operands[1]);
   Fetch(1, !same);  // st(0): operand 1, to become the result
+  const bool divide = opcode == icDivide;
   const int depth = Find(second);
   if (depth >= 0) {
-    if (opcode == icDivide) CheckDivisor(depth);
-    Out.OpWith(opcode, depth);  // st(0) := st(0) op st(depth)
+    if (divide) Divide(TDivision::WithRegister, depth, static_cast<int>(Stack.size()));
+    else Out.OpWith(opcode, depth);  // st(0) := st(0) op st(depth)
     Release(2);
   } else if (same) {
     Out.Copy(0);
     Push();
-    if (opcode == icDivide) CheckDivisor(0);
-    Out.OpPop(opcode);
+    if (divide) Divide(TDivision::Pop, 0, static_cast<int>(Stack.size()));
+    else Out.OpPop(opcode);
     Stack.pop_back();
   } else {
     LoadOperand(Out, Ins->Operands[2], P[2]);
-    if (opcode == icDivide) CheckDivisor(0);
     if (second.Area == 1 && ReadAgain[I][2]) {
       // Keep the loaded variable: st(1) := st(1) op st(0), then swap.
-      Out.OpIntoBelow(opcode);
+      // (the loaded divisor is not on the translator's stack yet)
+      if (divide) Divide(TDivision::IntoBelow, 0, static_cast<int>(Stack.size()) + 1);
+      else Out.OpIntoBelow(opcode);
       Out.Exchange(1);
       Stack.back().Place = second;  // below: the variable; on top: the result
       Push();
     } else {
-      Out.OpPop(opcode);
+      if (divide) Divide(TDivision::Pop, 0, static_cast<int>(Stack.size()) + 1);
+      else Out.OpPop(opcode);
     }
   }
   Deliver();

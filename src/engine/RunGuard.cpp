@@ -60,9 +60,10 @@ bool TArithmeticUnit::CalculateGuarded(int index, long double &result) {
   return ok;
 }
 
-bool TArithmeticUnit::CalculateSlots(int count, int &failedSlot) {
+bool TArithmeticUnit::CalculateSlots(int count, int &failedSlot, bool carefulFirst) {
   failedSlot = -1;
   ErrorMessage.clear();
+  RanCarefully = false;
   if (count < 0 || count > ExpressionCount) {
     failedSlot = 0;
     return Fail("Invalid expression index is selected.");
@@ -72,23 +73,25 @@ bool TArithmeticUnit::CalculateSlots(int count, int &failedSlot) {
   NativeBailout = false;
   bool ok = true;
   long double result;
-  for (int k = 0; k < count && ok; ++k) {
+  for (int k = 0; k < count && ok && !carefulFirst; ++k) {
     TExpression &e = Expressions[static_cast<std::size_t>(k)];
     if (e.Code.empty()) continue;
     if (e.StepsGeneration != StorageGeneration) PrepareSteps(e);
     ok = RunFast(e, result);
     if (!ok) failedSlot = k;
   }
-  if (!NativeBailout && !FaultFlagsRaised()) return ok;
+  if (!carefulFirst && !NativeBailout && !FaultFlagsRaised()) return ok;
 
   // Some slot raised a fault flag: undo the whole pixel and run the slots one
   // by one, each testing after every instruction: what a Calculate per slot
   // would do once its own fast run had found the fault.
   guard.Undo();
+  RanCarefully = true;
   for (int k = 0; k < count; ++k) {
     TExpression &e = Expressions[static_cast<std::size_t>(k)];
     ErrorMessage.clear();
     result = 0;
+    if (!e.Code.empty() && e.StepsGeneration != StorageGeneration) PrepareSteps(e);
     if (!e.Code.empty() && !Run<true>(e, result)) {
       failedSlot = k;
       return false;

@@ -38,11 +38,12 @@ struct TPixelRunner {
 
   // One pixel: its inputs, the slots, its colour. False with `failed` the
   // failing slot when a slot fails.
-  bool Run(const TPicture &source, int px, int py, std::uint32_t &colour, int &failed) {
+  // `carefulFirst`: a fault is likely (the pixel before had one).
+  bool Run(const TPicture &source, int px, int py, std::uint32_t &colour, int &failed, bool carefulFirst = false) {
     *X = px;
     *Y = py;
     SplitColour(source.Pixel(px, py), *GetR, *GetG, *GetB);
-    if (!Engine.CalculateSlots(Slots, failed)) return false;
+    if (!Engine.CalculateSlots(Slots, failed, carefulFirst)) return false;
     colour = ColourOf(*R, *G, *B);
     return true;
   }
@@ -124,21 +125,32 @@ TLoopEnd PaintColumns(TPixelRunner &runner, const TPicture &source, TPicture &pa
   const int height = source.Height;
   std::uint32_t colours[BatchPixels];
   std::vector<std::uint32_t> column(progress.WantsColumns() ? static_cast<std::size_t>(height) : 0);
-  int oneByOne = 0;  // runs of pixels still to do one at a time after a fault
+  // Faults come in patches: after one, the next runs of pixels go straight to
+  // the pixel-at-a-time lane instead of being tried in one go first, more of
+  // them while faults keep coming; and a pixel after a faulting one skips
+  // the fast attempt that would only be undone.
+  int oneByOne = 0, backOff = 4;
+  bool carefulNext = false;
   for (int px = first; px < end; ++px) {
     runner.BeginColumn(px);
     for (int py = 0; py < height; py += BatchPixels) {
       if (stop()) return TLoopEnd::Cancelled;
       const int count = std::min(BatchPixels, height - py);
-      // Faults come in patches; after one, a few runs go straight to the
-      // pixel-at-a-time lane instead of being tried in one go first.
       bool batched = false;
-      if (oneByOne > 0) --oneByOne;
-      else if (!(batched = runner.RunBatch(source, px, py, count, colours))) oneByOne = 4;
+      if (oneByOne > 0) {
+        --oneByOne;
+      } else if ((batched = runner.RunBatch(source, px, py, count, colours))) {
+        backOff = 4;
+      } else {
+        oneByOne = backOff;
+        backOff = std::min(backOff * 2, 256);
+      }
       if (!batched) {
         // Again one pixel at a time, which stops exactly where it must.
         for (int j = 0; j < count; ++j) {
-          if (!runner.Run(source, px, py + j, colours[j], failure.Slot)) {
+          const bool ran = runner.Run(source, px, py + j, colours[j], failure.Slot, carefulNext);
+          carefulNext = runner.Engine.RanCarefully;
+          if (!ran) {
             failure.Pixel = static_cast<std::int64_t>(px) * height + py + j;
             failure.Message = runner.Engine.ErrorMessage;
             for (int k = 0; k < j; ++k) painted.SetPixel(px, py + k, colours[k]);
