@@ -20,7 +20,8 @@ for size in 16 22 24 32 48 64 128 256; do
   grep -qxF "/usr/share/icons/hicolor/${size}x${size}/apps/velmora.png" "$work/files" || fail "no ${size}px icon"
 done
 [ "$(grep -c '^/usr/share/velmora/Template/.*\.qtp$' "$work/files")" -ge 10 ] || fail "templates missing"
-if grep -v -e '^/usr/bin/' -e '^/usr/share/' -e '/$' "$work/files"; then fail "files outside /usr/bin and /usr/share"; fi
+grep -qE '^/usr/lib/([^/]+/)?velmora/velmora-qtimage\.so$' "$work/files" || fail "velmora-cli's toolkit module is not in the package"
+if grep -v -e '^/usr/bin/' -e '^/usr/share/' -e '^/usr/lib/' -e '/$' "$work/files"; then fail "files outside /usr/bin, /usr/lib and /usr/share"; fi
 
 depends=$(dpkg-deb --field "$deb" Depends)
 for package in libqt6widgets6 libqt6gui6 libqt6core6 libjpeg62-turbo fonts-ipafont-gothic qt6-translations-l10n; do

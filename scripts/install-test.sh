@@ -41,6 +41,10 @@ gzip -t "$root/usr/share/man/man1/velmora-cli.1.gz" || fail "the manual page is 
 "$bin/velmora-cli" render "$source/examples/gradient.vokt" --size 16x8 -o "$work/out.bmp" >/dev/null ||
   fail "installed velmora-cli render"
 [ "$(head -c 2 "$work/out.bmp")" = BM ] || fail "render wrote no BMP"
+# BMP and PNG reading and PNG writing come from the installed toolkit module.
+"$bin/velmora-cli" render "$source/examples/gradient.vokt" --input "$work/out.bmp" -o "$work/out.png" >/dev/null ||
+  fail "installed velmora-cli could not read a BMP and write a PNG (its module: $(find "$root" -name 'velmora-qtimage.so'))"
+[ "$(head -c 4 "$work/out.png" | tail -c 3)" = PNG ] || fail "render wrote no PNG"
 
 [ -x "$bin/velmora" ] || { echo "velmora not built: the desktop program's part skipped"; exit 0; }
 for file in share/applications/velmora.desktop share/mime/packages/velmora.xml \

@@ -88,7 +88,7 @@ TEST_F(MemoryLimit, ALongFormula) {
 
 TEST_F(MemoryLimit, ABigPicture) {
   WriteDocument(Dir.File("big.vokt"), 2000, 2000, "r = x\r\ng = y", 0);
-  Sweep(Dir, "render big.vokt -o out.bmp", 60, 200, 10, "", true);
+  Sweep(Dir, "render big.vokt -o out.bmp", 20, 200, 10, "", true);
 }
 
 TEST_F(MemoryLimit, ABigDocument) {

@@ -182,7 +182,9 @@ TLoopEnd PaintSequentially(TPixelRunner &runner, const TPicture &source, TPictur
 // joined in column order afterwards. The caller's engine is then brought to
 // the state one thread would have left by running again the last pixel that
 // counts (and the failing one), which gives the same values because every
-// variable a pixel reads was written by that same pixel.
+// variable a pixel reads was written by that same pixel. Reused terms
+// (`reuse`, which may be null) need the same independence; they go this way
+// on one thread too, since their runs leave the engine's variables unwritten.
 TLoopEnd PaintInParallel(TPixelRunner &runner, int threads, const TReuseShared *reuse, const TPicture &source,
                          TPicture &painted, const TPaintControl &control, TFailure &failure) {
   const int width = source.Width, height = source.Height;

@@ -19,6 +19,8 @@ bool CheckPictureSize(long long width, long long height, std::string &error);
 // the message quotes the values as the document gives them.
 bool PictureSizeOf(long double width, long double height, int &w, int &h, std::string &error);
 
+enum class TPictureFormat { Bmp, Jpeg, Png };
+
 constexpr std::uint32_t White = 0x00FFFFFF;
 constexpr std::uint32_t Black = 0;
 

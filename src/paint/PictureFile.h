@@ -11,8 +11,6 @@
 
 namespace velmora {
 
-enum class TPictureFormat { Bmp, Jpeg, Png };
-
 // The extension from the last "." of the file name part on (text/Paths.h).
 using text::FileExtension;
 TPictureFormat PictureFormatFor(const std::string &path);

@@ -114,7 +114,7 @@ bool TReuseRunner::RunBatch(const TPicture &source, int px, int py, int count, s
       for (int c = 0; c < 3; ++c)
         if (OldColour[c]) *OldColour[c] = old[c];
     }
-    std::memcpy(RowWork, row, n * sizeof(long double));
+    if (n > 0) std::memcpy(RowWork, row, n * sizeof(long double));
     if (PixelWork) Engine.RunRaw(TReusePlan::PerPixel);
     colours[j] = ColourOf(*Channels[0], *Channels[1], *Channels[2]);
   }

@@ -1,0 +1,88 @@
+#include "paint/QtImageCodec.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QImage>
+#include <QImageReader>
+#include <QImageWriter>
+
+#include "paint/PictureImage.h"
+
+namespace velmora {
+
+namespace {
+
+// The readers' own reasons are English; say them in the program's words.
+std::string ReaderReason(QImageReader::ImageReaderError error) {
+  switch (error) {
+    case QImageReader::UnsupportedFormatError: return "この形式の画像には対応していません．";
+    case QImageReader::DeviceError: return "ファイルを読めません．";
+    default: return "画像データを解釈できません．";
+  }
+}
+
+// BMP and PNG through Qt's reader for exactly that format: never one chosen
+// by the content, which would bypass the guards of the others.
+bool Decode(const std::string &bytes, TPictureFormat format, std::size_t maxBytes, TPicture &picture,
+            std::string &error) {
+  QByteArray data = QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size()));
+  QBuffer buffer(&data);
+  buffer.open(QIODevice::ReadOnly);
+  QImageReader reader(&buffer, format == TPictureFormat::Png ? "png" : "bmp");
+  reader.setAutoDetectImageFormat(false);
+  reader.setDecideFormatFromContent(false);
+  reader.setAutoTransform(false);
+  reader.setAllocationLimit(static_cast<int>(maxBytes / (1024 * 1024)));
+  const QSize size = reader.size();
+  if (size.isValid() && !CheckPictureSize(size.width(), size.height(), error)) return false;
+  QImage image;
+  if (!reader.read(&image) || image.isNull()) {
+    const std::string what = format == TPictureFormat::Png ? "PNG イメージ" : "ビットマップイメージ";
+    error = reader.error() == QImageReader::InvalidDataError
+                ? what + "が不正です．"
+                : "画像ファイルを読み込めません: " + ReaderReason(reader.error());
+    return false;
+  }
+  if (!CheckPictureSize(image.width(), image.height(), error)) return false;
+  // In place where the depth allows: the decoded image and the result are the
+  // only picture-sized buffers.
+  image.convertTo(QImage::Format_RGB32);
+  TPicture p;
+  p.Width = image.width();
+  p.Height = image.height();
+  p.Pixels.resize(static_cast<std::size_t>(p.Width) * static_cast<std::size_t>(p.Height));
+  for (int y = 0; y < p.Height; ++y) {
+    const auto *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+    std::uint32_t *out = p.Pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(p.Width);
+    for (int x = 0; x < p.Width; ++x) out[x] = Rgb(qRed(line[x]), qGreen(line[x]), qBlue(line[x]));
+  }
+  picture = std::move(p);
+  return true;
+}
+
+bool EncodePng(const TPicture &picture, std::string &bytes, std::string &error) {
+  QByteArray data;
+  QBuffer buffer(&data);
+  buffer.open(QIODevice::WriteOnly);
+  QImageWriter writer(&buffer, "png");
+  if (!writer.write(ToQImage(picture))) {
+    error = "PNG を書き出せません．";
+    return false;
+  }
+  bytes.assign(data.constData(), static_cast<std::size_t>(data.size()));
+  return true;
+}
+
+}  // namespace
+
+const TQtImageCodec &ToolkitImageCodec() {
+  static const TQtImageCodec codec{Decode, EncodePng};
+  return codec;
+}
+
+}  // namespace velmora
+
+// What velmora-cli looks up in the module.
+extern "C" __attribute__((visibility("default"))) const velmora::TQtImageCodec *velmora_qt_image_codec() {
+  return &velmora::ToolkitImageCodec();
+}
