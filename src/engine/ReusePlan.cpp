@@ -262,6 +262,7 @@ bool TBuilder::Finish(TReusePlan &plan) {
   for (int c = 0; c < 3; ++c) {
     const TNode &n = Nodes[static_cast<std::size_t>(channels[c])];
     plan.Channels[c] = n.RowSlot >= 0 ? TReusePlan::TPlace{0, n.RowSlot} : TReusePlan::TPlace{1, n.Cell};
+    plan.ChannelChanges[c] = static_cast<TReusePlan::TProgram>(n.Class);
   }
   for (std::size_t i = 0; i < Nodes.size(); ++i) {
     const TNode &n = Nodes[i];

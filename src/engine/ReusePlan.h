@@ -43,6 +43,9 @@ struct TReusePlan {
     std::int32_t Index = -1;
   };
   TPlace Channels[3];
+  // How often each changes: once (a constant), per column, per row (a row
+  // value, or y itself in its cell), or per pixel.
+  TProgram ChannelChanges[3] = {PerPixel, PerPixel, PerPixel};
   // Operations computed once, per column, per row and per pixel, and those
   // merged with an equal one.
   std::int32_t Operations[4] = {0, 0, 0, 0};

@@ -60,19 +60,26 @@ std::unique_ptr<TReuseShared> PrepareReuse(TArithmeticUnit &engine, int count, i
   const std::size_t n = plan.RowCells.size();
   shared->RowTable.assign(n * static_cast<std::size_t>(height), 0.0L);
   shared->FaultedRowsBefore.assign(static_cast<std::size_t>(height) + 1, 0);
+  shared->RowColours.assign(static_cast<std::size_t>(height), 0);
   const bool rowWork = plan.Operations[TReusePlan::PerRow] > 0;
   for (int y = 0; y < height; ++y) {
     bool sound = true;
+    long double *row = shared->RowTable.data() + static_cast<std::size_t>(y) * n;
     if (rowWork) {
       Cell(p, plan.Y) = y;
       p.BeginProbe();
       p.RunRaw(TReusePlan::PerRow);
       sound = p.EndProbe();
-      for (std::size_t k = 0; k < n; ++k)
-        shared->RowTable[static_cast<std::size_t>(y) * n + k] = Cell(p, plan.RowCells[k]);
+      for (std::size_t k = 0; k < n; ++k) row[k] = Cell(p, plan.RowCells[k]);
     }
     shared->FaultedRowsBefore[static_cast<std::size_t>(y) + 1] =
         shared->FaultedRowsBefore[static_cast<std::size_t>(y)] + (sound ? 0 : 1);
+    for (int c = 0; c < 3; ++c) {
+      if (plan.ChannelChanges[c] != TReusePlan::PerRow) continue;
+      const TReusePlan::TPlace &place = plan.Channels[c];
+      const long double value = place.Area == 0 ? row[place.Index] : static_cast<long double>(y);  // else y itself
+      shared->RowColours[static_cast<std::size_t>(y)] |= Channel(value) << (8 * c);
+    }
   }
   return shared;
 }
@@ -91,15 +98,23 @@ TReuseRunner::TReuseRunner(const TReuseShared &shared)
     Channels[c] = place.Area == 0 ? &Engine.Work[static_cast<std::size_t>(place.Index)] : &Cell(Engine, place.Index);
   }
   RowWork = Engine.Work.data();
+  for (int c = 0; c < 3; ++c)
+    if (plan.ChannelChanges[c] == TReusePlan::PerPixel) PixelChannels[PixelChannelCount++] = c;
 }
 
 void TReuseRunner::BeginColumn(int px) {
   *X = px;
   ColumnFaulted = false;
-  if (!ColumnWork) return;
-  Engine.BeginProbe();
-  Engine.RunRaw(TReusePlan::PerColumn);
-  ColumnFaulted = !Engine.EndProbe();
+  if (ColumnWork) {
+    Engine.BeginProbe();
+    Engine.RunRaw(TReusePlan::PerColumn);
+    ColumnFaulted = !Engine.EndProbe();
+  }
+  ColumnColour = 0;
+  for (int c = 0; c < 3; ++c) {
+    const TReusePlan::TProgram changes = Shared.Plan.ChannelChanges[c];
+    if (changes == TReusePlan::Once || changes == TReusePlan::PerColumn) ColumnColour |= Channel(*Channels[c]) << (8 * c);
+  }
 }
 
 bool TReuseRunner::RunBatch(const TPicture &source, int px, int py, int count, std::uint32_t *colours) {
@@ -116,7 +131,12 @@ bool TReuseRunner::RunBatch(const TPicture &source, int px, int py, int count, s
     }
     if (n > 0) std::memcpy(RowWork, row, n * sizeof(long double));
     if (PixelWork) Engine.RunRaw(TReusePlan::PerPixel);
-    colours[j] = ColourOf(*Channels[0], *Channels[1], *Channels[2]);
+    std::uint32_t colour = ColumnColour | Shared.RowColours[static_cast<std::size_t>(py + j)];
+    for (int k = 0; k < PixelChannelCount; ++k) {
+      const int c = PixelChannels[k];
+      colour |= Channel(*Channels[c]) << (8 * c);
+    }
+    colours[j] = colour;
   }
   return Engine.EndProbe();
 }

@@ -20,6 +20,8 @@ struct TReuseShared {
   std::vector<long double> RowTable;  // per row, the values of Plan.RowCells
   // How many rows before row y had a reused term fault, for y = 0 .. height.
   std::vector<std::int32_t> FaultedRowsBefore;
+  // Per row, the colour bits of the channels that change only with the row.
+  std::vector<std::uint32_t> RowColours;
 };
 
 // Plans and prepares reuse for painting slots 0 .. count-1 of `engine` (whose
@@ -47,6 +49,10 @@ class TReuseRunner {
   const TReuseShared &Shared;
   TArithmeticUnit Engine;
   long double *X, *Y, *OldColour[3] = {nullptr, nullptr, nullptr}, *Channels[3];
+  // The channels worked out per pixel (their shifts), and the colour bits of
+  // the others for the current column (those that change once or per column).
+  int PixelChannels[3], PixelChannelCount = 0;
+  std::uint32_t ColumnColour = 0;
   long double *RowWork;  // where a row's entries go for the per-pixel program
   bool ReadsOldColour = false;
   bool ColumnWork, PixelWork;
