@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <mutex>
+#include <utility>
 #if defined(__linux__)
 #include <sys/mman.h>
 #endif
@@ -13,12 +15,30 @@ namespace velmora {
 
 namespace {
 constexpr std::size_t HugePage = std::size_t{1} << 21;
+std::size_t Rounded(std::size_t bytes) { return (bytes + HugePage - 1) / HugePage * HugePage; }
+
+// The last large buffer let go of, kept for the next one of about its size:
+// a picture replaced by a new one of the same size, or a saved picture's
+// file bytes, then need no fresh memory (whose first touch costs more than
+// writing it). Only one, and not the largest pictures, so little is held.
+constexpr std::size_t MaxKeptBytes = std::size_t{64} << 20;
+std::mutex KeptLock;
+void *Kept = nullptr;
+std::size_t KeptBytes = 0;
 }  // namespace
 
 void *AllocatePixels(std::size_t bytes) {
   if (bytes < HugePage) return ::operator new(bytes);
   if (bytes > SIZE_MAX - HugePage) throw std::bad_alloc();
-  const std::size_t rounded = (bytes + HugePage - 1) / HugePage * HugePage;
+  const std::size_t rounded = Rounded(bytes);
+  {
+    const std::lock_guard<std::mutex> hold(KeptLock);
+    if (Kept && KeptBytes >= rounded && KeptBytes / 2 <= rounded) {
+      void *pixels = Kept;
+      Kept = nullptr;
+      return pixels;
+    }
+  }
   void *pixels = std::aligned_alloc(HugePage, rounded);
   if (!pixels) throw std::bad_alloc();
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
@@ -28,8 +48,17 @@ void *AllocatePixels(std::size_t bytes) {
 }
 
 void FreePixels(void *pixels, std::size_t bytes) noexcept {
-  if (bytes < HugePage) ::operator delete(pixels);
-  else std::free(pixels);
+  if (bytes < HugePage) {
+    ::operator delete(pixels);
+    return;
+  }
+  const std::size_t rounded = Rounded(bytes);
+  if (rounded <= MaxKeptBytes) {
+    const std::lock_guard<std::mutex> hold(KeptLock);
+    std::swap(pixels, Kept);  // this one is kept; the one kept before goes
+    KeptBytes = rounded;
+  }
+  std::free(pixels);
 }
 
 bool CheckPictureSize(long long width, long long height, std::string &error) {
