@@ -144,10 +144,12 @@ void BM_Native(benchmark::State &state) {
 // The whole paint command: compile, the pixel loop with getr/getg/getb, the
 // clamp and the new picture. Its own share is the difference to BM_PixelLoop.
 // Second argument: threads (1 one, 0 one per processor; the "state" set
-// carries values from pixel to pixel and always runs on one).
+// carries values from pixel to pixel and always runs on one). Third: reuse of
+// terms that do not change per pixel (1) or every slot for every pixel (0).
 void BM_Paint(benchmark::State &state) {
   const TFormulaSet &set = Sets[state.range(0)];
   velmora::TArithmeticUnit engine;
+  engine.ReuseEnabled = engine.ReuseEnabled && state.range(2) != 0;
   velmora::TPicture picture = velmora::TPicture::Filled(Size, Size, velmora::White);
   velmora::TPaintControl control;
   control.Threads = static_cast<int>(state.range(1));
@@ -160,7 +162,8 @@ void BM_Paint(benchmark::State &state) {
     }
     threads = result.Threads;
   }
-  state.SetLabel(std::string(set.Name) + ", " + std::to_string(threads) + " thread(s)");
+  state.SetLabel(std::string(set.Name) + ", " + std::to_string(threads) + " thread(s)" +
+                 (engine.ReuseEnabled ? ", reuse" : ""));
   PerPixel(state);
 }
 
@@ -202,7 +205,7 @@ const int TemplatesRegistered = [] {
   return static_cast<int>(names.size());
 }();
 
-BENCHMARK(BM_Paint)->ArgsProduct({{0, 1, 2, 3}, {1, 0}})->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Paint)->ArgsProduct({{0, 1, 2, 3}, {1, 0}, {1, 0}})->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Calculate)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PixelLoop)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Native)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);

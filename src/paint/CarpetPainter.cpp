@@ -143,7 +143,7 @@ TLoopEnd PaintColumns(TPixelRunner &runner, const TPicture &source, TPicture &pa
         backOff = 4;
       } else {
         oneByOne = backOff;
-        backOff = std::min(backOff * 2, 256);
+        backOff = std::min(backOff * 2, 64);
       }
       if (!batched) {
         // Again one pixel at a time, which stops exactly where it must.
