@@ -6,7 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstring>
 
+#include "engine/CallMemo.h"
+#include "engine/CheckedMath.h"
+#include "engine/MathErrorManager.h"
 #include "engine/ReusePlan.h"
 #include "paint/CarpetPainter.h"
 
@@ -74,6 +78,10 @@ TEST(Reuse, PaintsAsEveryPixelComputedInFull) {
       {"x = x*2", "r = x + y", "t = y*3", "t++", "g = t*x", "y = -y", "b = y + k"},
       {"a = atan2(y - 60, x - 30)", "r = a*40 + 128", "g = log(3, x + 1)*20 + log(y + 2, 10)", "b = -(x/3)"},
       {"r = 200", "g = k*k", "b = z"},
+      // Arguments that repeat (symmetric distances, diagonals) go through the
+      // call memos; ln faults inside the circle d < 20, and those are not kept.
+      {"d = sqrt((x - 30)*(x - 30) + (y - 65)*(y - 65))", "r = 128 + 127*sin(d/6)", "g = ln(d - 20)*40",
+       "b = cos((x + y)/7)*100 + 100"},
   };
   for (const TStringList &set : sets) EXPECT_GT(ExpectSameWithReuse(set), 0) << set[0];
 }
@@ -144,4 +152,26 @@ TEST(Reuse, PlanPutsEachTermWhereItChanges) {
     ASSERT_TRUE(velmora::PlanReuse(engine, static_cast<int>(c.Carpet.size()), names, false, plan));
     EXPECT_EQ(plan.Operations[2], 0) << c.Carpet[0];
   }
+}
+
+TEST(Reuse, CallMemoKeepsOnlyCallsThatMetNothing) {
+  velmora::TMathErrorManager records;
+  velmora::TThreadMathErrors use(records);
+  records.Collecting = true;
+  velmora::TCallMemo memo(velmora::checked::Ln);
+  const long double first = velmora::TCallMemo::Call(&memo, 7.25L);
+  const long double again = velmora::TCallMemo::Call(&memo, 7.25L);
+  EXPECT_EQ(memo.Hits, 1u);
+  EXPECT_EQ(std::memcmp(&first, &again, 10), 0);
+  EXPECT_EQ(again, velmora::checked::Ln(7.25L));
+  // A call that recorded a math error is made again, and records again.
+  velmora::TCallMemo::Call(&memo, -3);
+  velmora::TCallMemo::Call(&memo, -3);
+  EXPECT_EQ(records.Count, 2);
+  EXPECT_EQ(memo.Hits, 1u);
+  // A site whose arguments do not repeat stops looking them up.
+  for (int i = 0; i < 5000 && !memo.Off; ++i) velmora::TCallMemo::Call(&memo, 100 + i);
+  EXPECT_TRUE(memo.Off);
+  EXPECT_EQ(velmora::TCallMemo::Call(&memo, 7.25L), first);
+  records.Collecting = false;
 }

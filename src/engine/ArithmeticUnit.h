@@ -18,6 +18,7 @@
 
 #include "compiler/QDExpression.h"
 #include "compiler/QDIntercode.h"
+#include "engine/CallMemo.h"
 #include "engine/NativeCode.h"
 #include "engine/RunSnapshot.h"
 #include "formula/QDString.h"
@@ -56,6 +57,10 @@ class TArithmeticUnit {
     std::uint64_t StepsGeneration = 0;
     // The same steps as machine code, where the processor allows it.
     std::unique_ptr<TNativeCode> Native;
+    // Costly math calls of the machine code go through memos (per-pixel code
+    // whose arguments often repeat); the memos live as long as the code.
+    bool MemoizeCalls = false;
+    std::vector<std::unique_ptr<TCallMemo>> Memos;
     // The variables the code writes, so that a run can be rolled back.
     std::vector<std::int32_t> WrittenVariables;
   };

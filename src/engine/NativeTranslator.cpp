@@ -114,6 +114,7 @@ class TNativeTranslator {
   bool TranslateInstruction();
   void TranslateArithmetic(int opcode);
   void CallFunction(const void *function, int arguments);
+  void CallMemoized(long double (*function)(long double));
   void CallBuiltin(long double (*function)(TArithmeticUnit *, std::int32_t, long double, long double));
 
   // The register stack.
@@ -368,6 +369,17 @@ void TNativeTranslator::CallFunction(const void *function, int arguments) {
   Deliver();
 }
 
+// The function through a memo of this call site's own.
+void TNativeTranslator::CallMemoized(long double (*function)(long double)) {
+  E.Memos.push_back(std::make_unique<TCallMemo>(function));
+  Arguments(1);
+  Out.SetIndex(&Unit.InstructionIndex, static_cast<std::int32_t>(I));
+  Out.RdiIs(E.Memos.back().get());
+  Out.Call(reinterpret_cast<const void *>(TCallMemo::Call));
+  Push();
+  Deliver();
+}
+
 void TNativeTranslator::CallBuiltin(long double (*function)(TArithmeticUnit *, std::int32_t, long double,
                                                             long double)) {
   Out.RdiIs(&Unit);
@@ -478,7 +490,10 @@ bool TNativeTranslator::TranslateInstruction() {
     default:
       break;
   }
-  if (const TFunction1 f = Functions.One[opcode]) return CallFunction(reinterpret_cast<const void *>(f), 1), true;
+  if (const TFunction1 f = Functions.One[opcode]) {
+    if (E.MemoizeCalls && TCallMemo::Worth(opcode)) return CallMemoized(f), true;
+    return CallFunction(reinterpret_cast<const void *>(f), 1), true;
+  }
   if (const TFunction2 f = Functions.Two[opcode]) return CallFunction(reinterpret_cast<const void *>(f), 2), true;
   return false;
 }
@@ -514,6 +529,7 @@ std::unique_ptr<TNativeCode> TNativeTranslator::Translate() {
 
 bool TArithmeticUnit::CompileNative(TExpression &e) {
   e.Native.reset();
+  e.Memos.clear();
   if (!TNativeCode::Supported || !NativeCodeEnabled) return false;
   const std::size_t n = e.Code.size();
   if (n == 0 || n != e.Steps.size()) return false;

@@ -89,6 +89,7 @@ TReuseRunner::TReuseRunner(const TReuseShared &shared)
       PixelWork(shared.Plan.Operations[TReusePlan::PerPixel] > 0) {
   Engine.CopyForRunning(shared.Prototype, 4);
   Engine.MathErrorMode = true;
+  Engine.Expressions[TReusePlan::PerPixel].MemoizeCalls = true;
   const TReusePlan &plan = shared.Plan;
   X = &Cell(Engine, plan.X);
   Y = &Cell(Engine, plan.Y);
