@@ -6,6 +6,7 @@
 // sine costs as much as a hundred additions. Only calls that met no fault are
 // kept, so a hit never hides a record or a fault flag. A site whose arguments
 // hardly repeat stops looking them up.
+#include <cstddef>
 #include <cstdint>
 
 namespace velmora {
@@ -27,6 +28,9 @@ class TCallMemo {
 
   // Whether an opcode's function is worth a memo.
   static bool Worth(int opcode);
+  // Memos one piece of code gets at most (each table is 2 MB); later calls go
+  // straight to their function.
+  static constexpr std::size_t MaxPerCode = 8;
 
  private:
   struct TEntry {

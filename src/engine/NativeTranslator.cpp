@@ -491,7 +491,8 @@ bool TNativeTranslator::TranslateInstruction() {
       break;
   }
   if (const TFunction1 f = Functions.One[opcode]) {
-    if (E.MemoizeCalls && TCallMemo::Worth(opcode)) return CallMemoized(f), true;
+    if (E.MemoizeCalls && TCallMemo::Worth(opcode) && E.Memos.size() < TCallMemo::MaxPerCode)
+      return CallMemoized(f), true;
     return CallFunction(reinterpret_cast<const void *>(f), 1), true;
   }
   if (const TFunction2 f = Functions.Two[opcode]) return CallFunction(reinterpret_cast<const void *>(f), 2), true;
