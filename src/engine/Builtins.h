@@ -1,7 +1,7 @@
 #pragma once
 // The inner functions that are not plain math library calls, in the one form
 // both the interpreter and the machine code call: log with a base, random and
-// randomize. Each says what happened; the caller decides how a refusal ends
+// randomize; and a division by zero. Each says what happened; the caller decides how a refusal ends
 // its run (the interpreter stops, the machine code asks for a replay).
 #include <cstdint>
 #include <ctime>
@@ -36,6 +36,17 @@ inline TOutcome LogBase(long double baseValue, long double value, bool mathError
   return TOutcome::Substitute;
 }
 inline constexpr const char *LogBaseRefused = "logの底が範囲外です.";
+
+// A division by zero: recorded with its substitute value in math error mode,
+// refused otherwise.
+inline TOutcome ZeroDivision(bool mathErrorMode, long double &result) {
+  if (!mathErrorMode) return TOutcome::Refused;
+  TMathErrorManager &m = MathErrorManager();
+  m.Add(TMathErrorManager::KindZeroDivision, TMathErrorManager::FunctionZeroDivision);
+  result = m.ZeroDivisionValue;
+  return TOutcome::Substitute;
+}
+inline constexpr const char *ZeroDivisionRefused = "0での除算が行われました";
 
 // random(v): a draw below the bound (see RandomBound), 0 for a bound of 0;
 // refused for a bound the processor cannot convert.

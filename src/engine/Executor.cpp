@@ -119,13 +119,10 @@ bool TArithmeticUnit::Run(TExpression &e, long double &result) {
     const long double dividend = A1, divisor = A2;
     if (divisor != 0) {
       STORE(dividend / divisor)
-    } else if (!MathErrorMode) {
-      return Fail("0での除算が行われました");
     } else {
-      TMathErrorManager &m = MathErrorManager();
       InstructionIndex = ip;
-      m.Add(TMathErrorManager::KindZeroDivision, TMathErrorManager::FunctionZeroDivision);
-      acc = m.ZeroDivisionValue;
+      if (builtin::ZeroDivision(MathErrorMode, acc) == builtin::TOutcome::Refused)
+        return Fail(builtin::ZeroDivisionRefused);
       if (!(V & 4)) *p[0] = acc;
     }
   })

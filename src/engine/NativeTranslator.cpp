@@ -167,14 +167,10 @@ long double TNativeTranslator::NativeRandom(TArithmeticUnit *unit, std::int32_t,
 // substitute value in math error mode; otherwise the run is replayed, which
 // stops there.
 long double TNativeTranslator::NativeZeroDivision(TArithmeticUnit *unit, std::int32_t ip) {
-  if (!unit->MathErrorMode) {
-    unit->NativeBailout = true;
-    return 0;
-  }
   unit->InstructionIndex = ip;
-  TMathErrorManager &m = MathErrorManager();
-  m.Add(TMathErrorManager::KindZeroDivision, TMathErrorManager::FunctionZeroDivision);
-  return m.ZeroDivisionValue;
+  long double result = 0;
+  if (builtin::ZeroDivision(unit->MathErrorMode, result) == builtin::TOutcome::Refused) unit->NativeBailout = true;
+  return result;
 }
 
 long double TNativeTranslator::NativeRandomize(TArithmeticUnit *, std::int32_t, long double, long double) {
