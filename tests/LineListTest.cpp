@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstring>
 
 #include "TestSupport.h"
 
@@ -175,4 +176,139 @@ TEST(LineList, ATerminatedSaveLeavesNoTemporaryFile) {
   EXPECT_EQ(WTERMSIG(status), SIGTERM);
   EXPECT_EQ(Slurp(path), "precious\r\n");
   EXPECT_EQ(dir.Entries().size(), 1u) << "no temporary file";
+}
+
+// Replacing a file by a new name must not change who owns it and who may use it.
+TEST(LineList, SavesKeepOwnerGroupAndMode) {
+  TempDir dir;
+  const std::string path = dir.File("shared.vokt");
+  Put(path, "old\r\n");
+  ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+  uid_t uid = getuid();
+  gid_t gid = getgid();
+  if (geteuid() == 0) {
+    uid = 12345;  // anyone's file: the superuser may give it back
+    gid = 12346;
+  } else {
+    // Another group the user is in, when there is one.
+    gid_t groups[256];
+    const int n = getgroups(256, groups);
+    for (int i = 0; i < n; ++i)
+      if (groups[i] != getegid()) gid = groups[i];
+  }
+  ASSERT_EQ(chown(path.c_str(), uid, gid), 0);
+  std::string error;
+  ASSERT_TRUE(SaveLineList(path, {"new"}, error)) << error;
+  struct stat st {};
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(Slurp(path), "new\r\n");
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(st.st_uid, uid);
+  EXPECT_EQ(st.st_gid, gid);
+  if (geteuid() != 0 && gid == getgid()) std::printf("(only the mode is checked: the user is in one group only)\n");
+}
+
+// A file with several names is written in place; its old bytes come back when
+// the write fails part-way or the process is ended during it.
+TEST(LineList, AHardLinkedFileStaysOneFile) {
+  TempDir dir;
+  const std::string path = dir.File("a.txt"), other = dir.File("b.txt");
+  Put(path, "old\r\n");
+  ASSERT_EQ(link(path.c_str(), other.c_str()), 0);
+  std::string error;
+  ASSERT_TRUE(SaveLineList(path, {"new and longer"}, error)) << error;
+  EXPECT_EQ(Slurp(other), "new and longer\r\n");
+  ASSERT_TRUE(SaveLineList(other, {"short"}, error)) << error;
+  EXPECT_EQ(Slurp(path), "short\r\n") << "a shorter text leaves no tail of the old one";
+  struct stat a {}, b {};
+  ASSERT_EQ(stat(path.c_str(), &a), 0);
+  ASSERT_EQ(stat(other.c_str(), &b), 0);
+  EXPECT_EQ(a.st_ino, b.st_ino);
+  EXPECT_EQ(a.st_nlink, 2u);
+
+  // A file-size limit stops the write: the old bytes are put back.
+  const pid_t limited = fork();
+  ASSERT_GE(limited, 0);
+  if (limited == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit r{4096, 4096};
+    setrlimit(RLIMIT_FSIZE, &r);
+    std::string e;
+    const bool ok = WriteFileAtomically(path, std::string(10000, 'x'), e);
+    _exit(!ok && e.find("ファイルが大きすぎます") != std::string::npos ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(limited, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(Slurp(other), "short\r\n");
+
+  // SIGTERM after the new bytes are in: the handler puts the old ones back.
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    CleanUpOnSignals();
+    std::string e;
+    WriteFileAtomically(path, "half", e, [] { raise(SIGTERM); });
+    _exit(3);  // not reached
+  }
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(Slurp(other), "short\r\n");
+  EXPECT_EQ(dir.Entries().size(), 2u) << "no copy of the old bytes is left";
+}
+
+// A writable file in a folder the user cannot write: saved in place, the copy
+// of its old bytes made in the temporary folder. Runs as an ordinary user (as
+// root, in a child that becomes "nobody"), since folder permissions do not
+// stop the superuser.
+TEST(LineList, AWritableFileInAFolderThatCannotBeWrittenIsSaved) {
+  TempDir dir;
+  const std::string folder = dir.File("shut"), spare = dir.File("spare"), full = dir.File("full");
+  const std::string path = folder + "/doc.txt";
+  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(spare.c_str(), 0777), 0);
+  ASSERT_EQ(mkdir(full.c_str(), 0555), 0);
+  Put(path, "old\r\n");
+  const bool root = geteuid() == 0;
+  const uid_t nobody = 65534;
+  if (root) {
+    ASSERT_EQ(chmod(dir.Path.c_str(), 0755), 0);
+    ASSERT_EQ(chmod(spare.c_str(), 0777), 0);
+    ASSERT_EQ(chown(path.c_str(), nobody, nobody), 0);
+  }
+  ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
+  // In the child: 0 when the save went as expected; the message is checked there.
+  auto save = [&](const std::string &tmp, const std::string &file, bool expectOk, const std::string &named) {
+    const pid_t child = fork();
+    if (child == 0) {
+      if (root && (setgid(nobody) != 0 || setuid(nobody) != 0)) _exit(5);
+      setenv("TMPDIR", tmp.c_str(), 1);
+      std::string e;
+      const bool ok = SaveLineList(file, {"new"}, e);
+      if (ok != expectOk) {
+        std::fprintf(stderr, "%s\n", e.c_str());
+        _exit(1);
+      }
+      _exit(named.empty() || e.find(named) != std::string::npos ? 0 : 2);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+  EXPECT_EQ(save(spare, path, true, ""), 0);
+  EXPECT_EQ(Slurp(path), "new\r\n");
+  int left = 0;
+  if (DIR *d = opendir(spare.c_str())) {
+    while (dirent *e = readdir(d)) left += strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0;
+    closedir(d);
+  }
+  EXPECT_EQ(left, 0) << "the copy of the old bytes is removed";
+
+  // Not even a copy can be made: refused, naming the folder.
+  Put(path, "old\r\n");
+  EXPECT_EQ(save(full, path, false, "フォルダ「" + folder + "/」に書き込めず"), 0);
+  EXPECT_EQ(Slurp(path), "old\r\n");
+  // A new file there: the folder is named, not the file.
+  EXPECT_EQ(save(spare, folder + "/new.txt", false, "フォルダ「" + folder + "/」にファイル「new.txt」を作れません"), 0);
+  chmod(folder.c_str(), 0755);
 }

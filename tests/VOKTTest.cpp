@@ -223,3 +223,30 @@ TEST(VOKT, UndecodableBytesAreKeptByteForByte) {
   ASSERT_TRUE(out.Write(dir.File("out.vokt"))) << out.ErrorMessage;
   EXPECT_EQ(Slurp(dir.File("out.vokt")), file);
 }
+
+// Characters with two codes (≒ 0x8790/0x81E0, 纊 0xED40/0xFA5C, ∵ 0xFA5B/0x81E6)
+// keep the code they were read from through the desktop program's way: the
+// document read, its work taken out, put back into the same document, written.
+TEST(VOKT, CharactersWithTwoCodesKeepTheCodeTheyWereReadFrom) {
+  TTempDir dir;
+  TMessageRecorder boxes;
+  const std::string file =
+      "<VOKT 1.0>\r\n<system>\r\nImageWidth = 30\r\nImageHeight = 20\r\n</system>\r\n"
+      "<system_str>\r\nAppName = \"Velmora 2\"\r\n</system_str>\r\n"
+      "<header>\r\n// \x87\x90 \xED\x40\r\n\r\n</header>\r\n"
+      "<loop>\r\nr = 1 // \xFA\x5B \x81\xE0\r\n\r\n</loop>\r\n";
+  Put(dir.File("in.vokt"), file);
+  TVOKT doc(&boxes);
+  ASSERT_TRUE(doc.Read(dir.File("in.vokt")));
+  EXPECT_TRUE(boxes.Entries.empty());
+  velmora::TWork work;
+  EXPECT_TRUE(velmora::TakeWork(doc, work));
+  EXPECT_EQ(work.Constants, L{"// ≒ 纊"});
+  ASSERT_TRUE(velmora::PutWork(doc, work));
+  ASSERT_TRUE(doc.Write(dir.File("out.vokt"))) << doc.ErrorMessage;
+  EXPECT_EQ(Slurp(dir.File("out.vokt")), file);
+  TVOKT fresh(&boxes);
+  ASSERT_TRUE(velmora::PutWork(fresh, work));
+  ASSERT_TRUE(fresh.Write(dir.File("fresh.vokt"))) << fresh.ErrorMessage;
+  EXPECT_NE(Slurp(dir.File("fresh.vokt")), file) << "another document writes the encoder's codes";
+}

@@ -48,13 +48,15 @@ bool TVOKT::Read(const std::string &fileName) {
   }
   TStringList lines;
   std::string warning;
-  if (!text::LoadLineList(fileName, lines, ErrorMessage, &warning)) return false;
+  text::TCp932Codes codes;
+  if (!text::LoadLineList(fileName, lines, ErrorMessage, &warning, &codes)) return false;
   if (lines.empty() || lines[0] != Magic) {
     ShowMessage("ファイルを処理できません．", VoktCaption);
     return false;
   }
   if (!warning.empty()) ShowMessage(warning, VoktCaption);
   Clear();
+  Codes = std::move(codes);
 
   enum class TState { Between, Header, Loop, System, SystemStr } state = TState::Between;
   TQDString scanner;
@@ -140,7 +142,7 @@ bool TVOKT::Write(const std::string &fileName) {
   lines.insert(lines.end(), LoopLines.begin(), LoopLines.end());
   lines.push_back("");
   lines.push_back(Section.LoopEndTag);
-  return text::SaveLineList(fileName, lines, ErrorMessage);
+  return text::SaveLineList(fileName, lines, ErrorMessage, &Codes);
 }
 
 bool TVOKT::SetSystemVariable(const std::string &name, long double value) {

@@ -9,6 +9,7 @@
 
 #include "document/MessageBoxes.h"
 #include "engine/ArithmeticUnit.h"
+#include "text/Cp932.h"
 
 namespace velmora {
 
@@ -43,6 +44,10 @@ class TVOKT {
   // A file that exists but cannot be read or written: the reason, for the
   // caller to show (Read and Write then give false).
   std::string ErrorMessage;
+  // The codes that characters with more than one code page 932 code were read
+  // from: Read fills it, Write writes them back, Clear keeps it (the desktop
+  // program puts its memos into the document it read).
+  text::TCp932Codes Codes;
 
   // Replaces the contents by the file's; every problem is shown in a message
   // box and reading goes on (memory running out throws std::bad_alloc). False only when the file could not be taken at

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <iconv.h>
 
+#include <unordered_map>
+
 #include "text/Utf8.h"
 
 namespace velmora::text {
@@ -94,9 +96,83 @@ bool EncodePlain(std::string_view utf8, std::string &cp932, Converter &conv, std
   return false;
 }
 
+// The two-byte codes whose character has another code too, with that character.
+const std::unordered_map<std::uint16_t, Char> &SharedCodes() {
+  static const std::unordered_map<std::uint16_t, Char> table = [] {
+    std::unordered_map<Char, std::vector<std::uint16_t>> byChar;
+    Converter conv("UTF-8", "CP932");
+    for (unsigned lead = 0x81; lead <= 0xFC; ++lead) {
+      if (!IsLeadByte(static_cast<unsigned char>(lead))) continue;
+      for (unsigned trail = 0x40; trail <= 0xFC; ++trail) {
+        const char code[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+        std::string out;
+        bool stopped = true;
+        if (conv.ok() && conv.Run(std::string_view(code, 2), out, stopped) == 2 && !stopped) {
+          const std::u32string c = DecodeUtf8(out);
+          if (c.size() == 1) byChar[c[0]].push_back(static_cast<std::uint16_t>(lead << 8 | trail));
+        }
+      }
+    }
+    std::unordered_map<std::uint16_t, Char> shared;
+    for (const auto &[c, list] : byChar)
+      if (list.size() > 1)
+        for (std::uint16_t code : list) shared.emplace(code, c);
+    return shared;
+  }();
+  return table;
+}
+
+// Calls `each(offset, code, character)` for every two-byte code with a shared
+// character, walking the characters as the decoder does (a lead byte and the
+// byte after it, whatever that is).
+template <typename F>
+void ForEachSharedCode(std::string_view cp932, F each) {
+  const auto &shared = SharedCodes();
+  for (std::size_t i = 0; i < cp932.size(); ++i) {
+    const auto lead = static_cast<unsigned char>(cp932[i]);
+    if (!IsLeadByte(lead) || i + 1 == cp932.size()) continue;
+    const auto code = static_cast<std::uint16_t>(lead << 8 | static_cast<unsigned char>(cp932[i + 1]));
+    const auto found = shared.find(code);
+    if (found != shared.end()) each(i, code, found->second);
+    ++i;
+  }
+}
+
+// The code to write when a character's count no longer matches what was read.
+std::uint16_t MostReadCode(const std::vector<std::uint16_t> &read) {
+  std::map<std::uint16_t, std::size_t> counts;
+  std::uint16_t best = read.front();
+  for (std::uint16_t code : read) {
+    const std::size_t n = ++counts[code];
+    if (n > counts[best]) best = code;  // the first read wins a tie
+  }
+  return best;
+}
+
+void WriteReadCodes(std::string &cp932, const TCp932Codes &codes) {
+  std::map<Char, std::vector<std::size_t>> places;
+  ForEachSharedCode(cp932, [&](std::size_t at, std::uint16_t, Char c) {
+    if (codes.Read.count(c)) places[c].push_back(at);
+  });
+  for (const auto &[c, at] : places) {
+    const std::vector<std::uint16_t> &read = codes.Read.at(c);
+    const bool inOrder = read.size() == at.size();
+    const std::uint16_t usual = MostReadCode(read);
+    for (std::size_t k = 0; k < at.size(); ++k) {
+      const std::uint16_t code = inOrder ? read[k] : usual;
+      cp932[at[k]] = static_cast<char>(code >> 8);
+      cp932[at[k] + 1] = static_cast<char>(code & 0xFF);
+    }
+  }
+}
+
 }  // namespace
 
-bool Cp932ToUtf8(std::string_view cp932, std::string &utf8) {
+bool Cp932ToUtf8(std::string_view cp932, std::string &utf8, TCp932Codes *codes) {
+  if (codes) {
+    codes->Clear();
+    ForEachSharedCode(cp932, [&](std::size_t, std::uint16_t code, Char c) { codes->Read[c].push_back(code); });
+  }
   utf8.clear();
   utf8.reserve(cp932.size() + cp932.size() / 2);
   Converter conv("UTF-8", "CP932");
@@ -125,7 +201,7 @@ bool Cp932ToUtf8(std::string_view cp932, std::string &utf8) {
   return clean;
 }
 
-bool Utf8ToCp932(std::string_view utf8, std::string &cp932, std::string &error) {
+bool Utf8ToCp932(std::string_view utf8, std::string &cp932, std::string &error, const TCp932Codes *codes) {
   cp932.clear();
   error.clear();
   Converter conv("CP932", "UTF-8");
@@ -160,7 +236,11 @@ bool Utf8ToCp932(std::string_view utf8, std::string &cp932, std::string &error) 
   // faithful round trip counts as success.
   std::string back;
   Cp932ToUtf8(cp932, back);
-  if (back == utf8) return true;
+  if (back == utf8) {
+    // Every code of a shared character decodes the same, so this keeps the round trip.
+    if (codes && !codes->Read.empty()) WriteReadCodes(cp932, *codes);
+    return true;
+  }
   const std::u32string want = DecodeUtf8(utf8), got = DecodeUtf8(back);
   std::size_t k = 0;
   while (k < want.size() && k < got.size() && want[k] == got[k]) ++k;

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -140,8 +141,59 @@ char PendingTemp[PATH_MAX + 1];
 std::atomic<bool> HavePendingTemp{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "read in a signal handler");
 
+// A file being written in place and the copy of its old bytes, for the signal
+// handler to put back.
+std::atomic<int> InPlaceFile{-1}, InPlaceCopy{-1};
+std::atomic<off_t> InPlaceOldSize{0};
+char InPlaceCopyPath[PATH_MAX + 1];
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<off_t>::is_always_lock_free,
+              "read in a signal handler");
+
+// Copies `size` bytes from the start of one file to the start of another and
+// cuts the second there. Only calls that are safe in a signal handler.
+bool CopyBytes(int from, int to, off_t size, int &err) {
+  char buffer[16384];
+  off_t at = 0;
+  for (;;) {
+    const ssize_t n = ::pread(from, buffer, sizeof buffer, at);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      err = errno;
+      return false;
+    }
+    if (n == 0) break;
+    for (ssize_t done = 0; done < n;) {
+      const ssize_t w = ::pwrite(to, buffer + done, static_cast<std::size_t>(n - done), at + done);
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) {
+        err = w < 0 ? errno : EIO;
+        return false;
+      }
+      done += w;
+    }
+    at += n;
+  }
+  if (size >= 0 && at != size) {
+    err = EIO;
+    return false;
+  }
+  if (::ftruncate(to, at) != 0 || ::fsync(to) != 0) {
+    err = errno;
+    return false;
+  }
+  return true;
+}
+
+void RestoreInPlaceFile() {
+  const int file = InPlaceFile.exchange(-1);
+  if (file < 0) return;
+  int err = 0;
+  if (CopyBytes(InPlaceCopy.load(), file, InPlaceOldSize.load(), err)) ::unlink(InPlaceCopyPath);
+}
+
 extern "C" void RemovePendingTempAndDie(int sig) {
   if (HavePendingTemp.load()) ::unlink(PendingTemp);
+  RestoreInPlaceFile();
   ::signal(sig, SIG_DFL);
   ::raise(sig);
 }
@@ -179,10 +231,10 @@ bool FollowLinks(std::string &path, int &err) {
 }
 
 // A hidden name beside the target that fits the file system's name limit too.
-std::string TemporaryName(const std::string &dir, const std::string &base) {
+std::string TemporaryName(const std::string &dir, const std::string &base,
+                          const std::string &suffix = ".tmp-XXXXXX") {
   long nameMax = ::pathconf(dir.empty() ? "." : dir.c_str(), _PC_NAME_MAX);
   if (nameMax <= 0 || nameMax > 255) nameMax = 255;
-  const std::string suffix = ".tmp-XXXXXX";
   std::string stem = "." + base;
   const std::size_t room = static_cast<std::size_t>(nameMax) - suffix.size();
   if (stem.size() > room) {
@@ -209,6 +261,97 @@ void CleanUpOnSignals() {
   }
 }
 
+namespace {
+
+// A copy of a file's old bytes, beside it or else in the temporary folder.
+// Removed on destruction unless kept.
+class TOldCopy {
+ public:
+  ~TOldCopy() {
+    if (Fd >= 0) ::close(Fd);
+    if (!Path.empty() && !Keep) ::unlink(Path.c_str());
+  }
+  bool Create(const std::string &dir, const std::string &base, int &err) {
+    std::vector<std::string> places = {dir};
+    const char *tmp = std::getenv("TMPDIR");
+    places.push_back(std::string(tmp && *tmp ? tmp : "/tmp") + "/");
+    for (const std::string &place : places) {
+      std::string name = TemporaryName(place, base, ".old-XXXXXX");
+      Fd = ::mkostemp(name.data(), O_CLOEXEC);  // readable by the owner only
+      if (Fd >= 0) {
+        Path = name;
+        return true;
+      }
+      err = errno;
+    }
+    return false;
+  }
+  int Fd = -1;
+  std::string Path;
+  bool Keep = false;
+};
+
+// For a file whose other names must stay its names, or in a folder the user
+// cannot write: the new bytes go into the file itself, after its old bytes
+// were copied aside. A failure or a signal puts the old bytes back.
+bool WriteInPlace(const std::string &path, const std::string &dir, const std::string &base,
+                  const std::string &target, std::string_view bytes, std::string &error,
+                  const std::function<void()> &written) {
+  const int fd = ::open(target.c_str(), O_RDWR | O_CLOEXEC);
+  struct stat st {};
+  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const int err = fd < 0 ? errno : EIO;
+    if (fd >= 0) ::close(fd);
+    error = "ファイル" + Quoted(path) + "に書き込めません: " + SystemReason(err);
+    return false;
+  }
+  TOldCopy copy;
+  int err = 0;
+  if (!copy.Create(dir, base, err) || !CopyBytes(fd, copy.Fd, st.st_size, err)) {
+    ::close(fd);
+    const std::string shownDir = dir.empty() ? std::string(".") : dir;
+    const std::string where = ::access(shownDir.c_str(), W_OK | X_OK) != 0
+                                  ? "フォルダ" + Quoted(shownDir) + "に書き込めず，一時フォルダにも作れません: "
+                                  : std::string();
+    error = "ファイル" + Quoted(path) + "を上書きする前に元の内容の控えを作れないため，保存しませんでした (" + where +
+            SystemReason(err) + ")．";
+    return false;
+  }
+  const bool watched = copy.Path.size() < sizeof InPlaceCopyPath;
+  if (watched) {
+    std::memcpy(InPlaceCopyPath, copy.Path.c_str(), copy.Path.size() + 1);
+    InPlaceOldSize = st.st_size;
+    InPlaceCopy = copy.Fd;
+    InPlaceFile = fd;
+  }
+  bool ok = ::lseek(fd, 0, SEEK_SET) == 0 ? WriteAll(fd, bytes, err) : (err = errno, false);
+  if (ok && written) written();
+  if (ok && (::ftruncate(fd, static_cast<off_t>(bytes.size())) != 0 || ::fsync(fd) != 0)) {
+    err = errno;
+    ok = false;
+  }
+  // A signal handler that took the file restores it and ends the process.
+  const bool handled = watched && InPlaceFile.exchange(-1) < 0;
+  if (!ok && !handled) {
+    int restoreErr = 0;
+    if (!CopyBytes(copy.Fd, fd, st.st_size, restoreErr)) {
+      copy.Keep = true;
+      error = "ファイル" + Quoted(path) + "に書き込めず，元の内容も戻せませんでした: " + SystemReason(err) +
+              "．元の内容は" + Quoted(copy.Path) + "に残してあります．";
+      ::close(fd);
+      return false;
+    }
+  }
+  if (::close(fd) != 0 && ok) {
+    err = errno;
+    ok = false;
+  }
+  if (!ok) error = "ファイル" + Quoted(path) + "に書き込めません: " + SystemReason(err);
+  return ok;
+}
+
+}  // namespace
+
 bool WriteFileAtomically(const std::string &path, std::string_view bytes, std::string &error,
                          const std::function<void()> &written) {
   error.clear();
@@ -232,10 +375,15 @@ bool WriteFileAtomically(const std::string &path, std::string_view bytes, std::s
   const std::size_t slash = target.rfind('/');
   const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
   const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+  const std::string shownDir = dir.empty() ? std::string(".") : dir;
+  // A new name would split a hard-linked file from its other names, and a
+  // folder that cannot be written takes no new name at all.
+  if (exists && (old.st_nlink > 1 || ::access(shownDir.c_str(), W_OK | X_OK) != 0))
+    return WriteInPlace(path, dir, base, target, bytes, error, written);
   std::string temp = TemporaryName(dir, base);
   const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) {
-    error = "ファイル" + Quoted(path) + "に書き込めません: " + SystemReason(errno);
+    error = "フォルダ" + Quoted(shownDir) + "にファイル" + Quoted(base) + "を作れません: " + SystemReason(errno);
     return false;
   }
   const TPendingTemp pending(temp);
@@ -243,9 +391,15 @@ bool WriteFileAtomically(const std::string &path, std::string_view bytes, std::s
   bool ok = WriteAll(fd, bytes, err);
   if (ok && written) written();
   if (ok) {
-    // Keep the old file's permissions; a new file gets the usual ones.
+    // Keep the old file's owner, group and permissions as far as the user may
+    // set them (only the superuser gives a file away; a group needs membership).
+    // The mode goes last: a change of owner clears the set-id bits.
     mode_t mode = 0666;
     if (exists) {
+      struct stat now {};
+      if (::fstat(fd, &now) == 0 && (now.st_uid != old.st_uid || now.st_gid != old.st_gid) &&
+          ::fchown(fd, old.st_uid, old.st_gid) != 0 && now.st_gid != old.st_gid)
+        (void)::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
       mode = old.st_mode & 07777;
     } else {
       const mode_t mask = ::umask(0);
@@ -268,19 +422,22 @@ bool WriteFileAtomically(const std::string &path, std::string_view bytes, std::s
   }
   if (!ok) {
     ::unlink(temp.c_str());
+    // A folder with the sticky bit refuses to replace another user's file by
+    // name; the file itself may still be written.
+    if (exists && (err == EPERM || err == EACCES)) return WriteInPlace(path, dir, base, target, bytes, error, written);
     error = "ファイル" + Quoted(path) + "に書き込めません: " + SystemReason(err);
   }
   return ok;
 }
 
 bool LoadLineList(const std::string &path, std::vector<std::string> &lines, std::string &error,
-                  std::string *warning) {
+                  std::string *warning, TCp932Codes *codes) {
   lines.clear();
   if (warning) warning->clear();
   std::string bytes;
   if (!ReadFileBytes(path, bytes, error)) return false;
   std::string utf8;
-  if (!Cp932ToUtf8(bytes, utf8) && warning) {
+  if (!Cp932ToUtf8(bytes, utf8, codes) && warning) {
     *warning = "ファイル" + Quoted(path) +
                "にはコードページ932 (Shift-JIS) として読めないバイトがあります．その部分は記号で表示し，保存するときは元のバイトのまま書き戻します．";
   }
@@ -289,14 +446,14 @@ bool LoadLineList(const std::string &path, std::vector<std::string> &lines, std:
 }
 
 bool SaveLineList(const std::string &path, const std::vector<std::string> &lines,
-                  std::string &error) {
+                  std::string &error, const TCp932Codes *codes) {
   std::string utf8;
   for (const std::string &line : lines) {
     utf8 += line;
     utf8 += "\r\n";
   }
   std::string bytes;
-  if (!Utf8ToCp932(utf8, bytes, error)) return false;
+  if (!Utf8ToCp932(utf8, bytes, error, codes)) return false;
   return WriteFileAtomically(path, bytes, error);
 }
 

@@ -10,6 +10,7 @@
 
 // The path helpers (ListNames, EnsureFolder, ChangeExtension) live in Paths.h.
 #include "text/Paths.h"
+#include "text/Cp932.h"
 
 namespace velmora::text {
 
@@ -37,13 +38,15 @@ void CleanUpOnSignals();
 
 // Loads a CP932 line list as UTF-8 lines. Bytes that are not CP932 are kept as
 // placeholder characters (see Cp932ToUtf8) and `warning` says so; the load
-// still succeeds.
+// still succeeds. `codes` receives the codes of characters that have more than
+// one, for the save of the same text.
 bool LoadLineList(const std::string &path, std::vector<std::string> &lines, std::string &error,
-                  std::string *warning = nullptr);
+                  std::string *warning = nullptr, TCp932Codes *codes = nullptr);
 
 // Saves UTF-8 lines as CP932, each line followed by CR LF. Fails, writing
-// nothing, when a character has no CP932 form.
+// nothing, when a character has no CP932 form. Characters with more than one
+// code are written with the codes they were loaded from (see TCp932Codes).
 bool SaveLineList(const std::string &path, const std::vector<std::string> &lines,
-                  std::string &error);
+                  std::string &error, const TCp932Codes *codes = nullptr);
 
 }  // namespace velmora::text

@@ -103,6 +103,7 @@ bool TMainForm::SaveDocument(const std::string &fileName) {
 }
 
 void TMainForm::NewDocument(const std::string &fileName) {
+  Document.Codes.Clear();  // the codes read belong to the document closed
   UpdateCaption(fileName);
   SetMemoLines(ConstsMemo, {});
   SetMemoLines(MCMemo, {});

@@ -77,10 +77,10 @@ void ShowError(TMessageBoxes *boxes, const std::string &text) {
   if (boxes) boxes->ShowMessage(text, "Velmora 2", TMessageBoxes::Ok | TMessageBoxes::Stop);
 }
 
-bool LoadInto(QPlainTextEdit *memo, const std::string &path, TMessageBoxes *boxes) {
+bool LoadInto(QPlainTextEdit *memo, const std::string &path, TMessageBoxes *boxes, text::TCp932Codes *codes) {
   TStringList lines;
   std::string error, warning;
-  if (!text::LoadLineList(path, lines, error, &warning)) {
+  if (!text::LoadLineList(path, lines, error, &warning, codes)) {
     ShowError(boxes, error);
     return false;
   }

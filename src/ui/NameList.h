@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "document/MessageBoxes.h"
+#include "text/Cp932.h"
 
 namespace velmora {
 
@@ -48,8 +49,10 @@ void FillList(QListWidget *list, const std::vector<std::string> &names);
 void CentreOnce(QWidget *window, QWidget *on, bool &placed);
 void ShowError(TMessageBoxes *boxes, const std::string &text);
 // Loads a code page 932 text file into `memo`; a failure or bytes that are not
-// code page 932 are shown in a box. False when nothing was loaded.
-bool LoadInto(QPlainTextEdit *memo, const std::string &path, TMessageBoxes *boxes);
+// code page 932 are shown in a box. False when nothing was loaded. `codes`
+// receives the codes to write back when the memo is saved (see TCp932Codes).
+bool LoadInto(QPlainTextEdit *memo, const std::string &path, TMessageBoxes *boxes,
+              text::TCp932Codes *codes = nullptr);
 }  // namespace windows
 
 }  // namespace velmora

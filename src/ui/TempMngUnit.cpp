@@ -82,6 +82,7 @@ void TTempMngForm::RefreshList() {
   TempListBox->ChooseNone();
   NameEdit->clear();  // disables the save button
   TempMemo->clear();
+  Codes.Clear();
   TempListBox->clear();
   std::vector<std::string> names;
   if (text::ListNames(Folder, ".qtp", names)) windows::FillList(TempListBox, names);
@@ -93,12 +94,16 @@ void TTempMngForm::ShowSelected() {
   const int row = TempListBox->SelectedRow();
   if (row < 0) return;
   const QString name = TempListBox->item(row)->text();
-  if (windows::LoadInto(TempMemo, Folder + "/" + name.toStdString() + ".qtp", Boxes)) NameEdit->setText(name);
+  text::TCp932Codes codes;
+  if (!windows::LoadInto(TempMemo, Folder + "/" + name.toStdString() + ".qtp", Boxes, &codes)) return;
+  Codes = std::move(codes);
+  NameEdit->setText(name);
 }
 
 void TTempMngForm::NewButtonClick() {
   NameEdit->clear();
   TempMemo->clear();
+  Codes.Clear();
 }
 
 void TTempMngForm::NameEditChange() { SaveButton->setEnabled(!NameEdit->text().isEmpty()); }
@@ -112,7 +117,7 @@ void TTempMngForm::SaveButtonClick() {
     return;
   }
   std::string error;
-  if (!text::SaveLineList(Folder + "/" + fileName, MemoLines(TempMemo), error)) {
+  if (!text::SaveLineList(Folder + "/" + fileName, MemoLines(TempMemo), error, &Codes)) {
     windows::ShowError(Boxes, error);
     return;
   }

@@ -21,6 +21,8 @@ class TTempMngForm : public QDialog {
   QPushButton *OKButton, *NewButton, *SaveButton, *DelButton;
   std::string Folder;
   TMessageBoxes *Boxes = nullptr;
+  // The codes of the template shown, written back when it is saved.
+  text::TCp932Codes Codes;
 
   void RefreshList();
   void ShowSelected();

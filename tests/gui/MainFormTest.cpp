@@ -482,3 +482,31 @@ TEST_F(MainFormTest, MathErrorRecordsThatCannotGrowAreReported) {
   painting.join();
   EXPECT_TRUE(velmora::test::WaitFor([&] { return Boxes.Entries.size() == 2; }));
 }
+
+// The memos hold characters, the file holds codes: ≒ read as 0x8790 and ∵ as
+// 0xFA5B go back under those codes, a new document gets the usual ones.
+TEST_F(MainFormTest, OpenAndSaveKeepTheCodesOfCharactersWithTwo) {
+  const std::string path = Dir.File("codes.vokt");
+  Type(MainForm->MCMemo, "r = 1 // ≒∵");
+  Save.Answers = {path};
+  Trigger(MainForm->SaveAs1);
+  std::string file = Slurp(path);
+  const std::size_t at = file.find("\x81\xE0\x81\xE6");
+  ASSERT_NE(at, std::string::npos) << "the encoder's codes";
+  file.replace(at, 4, "\x87\x90\xFA\x5B");
+  Put(path, file);
+
+  Open.Answers = {path};
+  Trigger(MainForm->Open1);
+  EXPECT_EQ(TMainForm::MemoLines(MainForm->MCMemo), (L{"r = 1 // ≒∵"}));
+  Type(MainForm->ConstsMemo, "a = 1");
+  Trigger(MainForm->Save1);
+  EXPECT_NE(Slurp(path).find("\x87\x90\xFA\x5B"), std::string::npos);
+
+  Trigger(MainForm->New1);
+  Type(MainForm->MCMemo, "r = 1 // ≒∵");
+  Save.Answers = {Dir.File("new.vokt")};
+  Trigger(MainForm->SaveAs1);
+  EXPECT_NE(Slurp(Dir.File("new.vokt")).find("\x81\xE0\x81\xE6"), std::string::npos);
+  EXPECT_TRUE(Boxes.Entries.empty());
+}

@@ -140,6 +140,27 @@ TEST_F(TemplateHelpTest, ManagerCreatesReplacesAndDeletes) {
   TempMngForm->hide();
 }
 
+// A template shown and saved again keeps the codes of its characters with two
+// (NEC row 13 ≒ 0x8790, IBM extension 纊 0xFA5C).
+TEST_F(TemplateHelpTest, ManagerSavesATemplateWithTheCodesItWasReadFrom) {
+  MakeTemplates();
+  const std::string bytes = "// \x87\x90 \xFA\x5C\r\nr = x\r\n";
+  Put(Dir.File("Template/abc.qtp"), bytes);
+  TempMngForm->show();
+  TempMngForm->TempListBox->setCurrentRow(0);
+  ASSERT_EQ(TempMngForm->NameEdit->text(), QStringLiteral("abc"));
+  EXPECT_EQ(TempMngForm->TempMemo->toPlainText(), QStringLiteral("// ≒ 纊\nr = x\n"));
+  QTest::mouseClick(TempMngForm->SaveButton, Qt::LeftButton);
+  EXPECT_EQ(Slurp(Dir.File("Template/abc.qtp")), bytes);
+  QTest::mouseClick(TempMngForm->NewButton, Qt::LeftButton);
+  QTest::keyClicks(TempMngForm->NameEdit, "other");
+  TempMngForm->TempMemo->setPlainText(QStringLiteral("// ≒ 纊"));
+  QTest::mouseClick(TempMngForm->SaveButton, Qt::LeftButton);
+  EXPECT_EQ(Slurp(Dir.File("Template/other.qtp")), "// \x81\xE0 \xFA\x5C\r\n") << "a new template: the usual codes";
+  EXPECT_TRUE(Boxes.Entries.empty());
+  TempMngForm->hide();
+}
+
 TEST_F(TemplateHelpTest, HelpListsTopicsAndShowsThem) {
   HelpForm->show();
   EXPECT_EQ(HelpForm->TempListBox->count(), 0);
