@@ -342,10 +342,7 @@ bool WriteInPlace(const std::string &path, const std::string &dir, const std::st
       return false;
     }
   }
-  if (::close(fd) != 0 && ok) {
-    err = errno;
-    ok = false;
-  }
+  ::close(fd);  // the bytes are on the disk already (fsync)
   if (!ok) error = "ファイル" + Quoted(path) + "に書き込めません: " + SystemReason(err);
   return ok;
 }
