@@ -248,3 +248,32 @@ TEST(PictureFile, FailedSavesKeepTheOldFile) {
   EXPECT_EQ(Slurp(dir.File("old.bmp")), "old");
   EXPECT_EQ(dir.Entries().size(), 2u) << "no temporary file is left";
 }
+
+// Pictures are saved by the same primitive as documents: a hard-linked picture
+// stays one file with its group and mode.
+TEST(PictureFile, SavesKeepLinksGroupAndMode) {
+  TTempDir dir;
+  const std::string path = dir.File("p.png"), other = dir.File("same.png");
+  Put(path, "old picture");
+  ASSERT_EQ(chmod(path.c_str(), 0604), 0);
+  if (geteuid() == 0) {
+    ASSERT_EQ(chown(path.c_str(), 12345, 12346), 0);
+  }
+  struct stat before {};
+  ASSERT_EQ(stat(path.c_str(), &before), 0);
+  std::string error;
+  ASSERT_TRUE(velmora::SavePicture(path, Sample(8, 8), error)) << error;
+  ASSERT_EQ(link(path.c_str(), other.c_str()), 0);
+  ASSERT_TRUE(velmora::SavePicture(path, Sample(5, 5), error)) << error;
+  struct stat a {}, b {};
+  ASSERT_EQ(stat(path.c_str(), &a), 0);
+  ASSERT_EQ(stat(other.c_str(), &b), 0);
+  EXPECT_EQ(a.st_ino, b.st_ino);
+  EXPECT_EQ(a.st_mode & 07777, 0604u);
+  EXPECT_EQ(a.st_uid, before.st_uid);
+  EXPECT_EQ(a.st_gid, before.st_gid);
+  TPicture back;
+  ASSERT_TRUE(velmora::LoadPicture(other, back, error)) << error;
+  EXPECT_EQ(back.Width, 5);
+  EXPECT_EQ(dir.Entries().size(), 2u);
+}
