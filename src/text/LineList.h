@@ -1,7 +1,8 @@
 #pragma once
 // Line lists on disk: code page 932 text, read with CR LF, LF or CR line ends,
 // written with CR LF. Writing never damages the old file: the bytes go to a
-// temporary file beside it, which is then renamed over it.
+// temporary file beside it, which is then renamed over it (or, where a rename
+// would change more than the contents, into the file after a copy of its old bytes).
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -26,8 +27,11 @@ bool ReadFileBytes(const std::string &path, std::string &bytes, std::string &err
 
 // Replaces the file's contents atomically; on failure the old file is untouched
 // and no temporary file is left behind. A symbolic link is written through to
-// its target; a read-only file is refused. `written` runs once the bytes are
-// in the temporary file (tests interrupt the save there).
+// its target; a read-only file is refused; mode, owner and group are kept as far
+// as the user may set them. A file with other hard links, or in a folder that
+// cannot be written, is written in place after a copy of its old bytes (beside
+// it, or in $TMPDIR or /tmp), which a failure or a signal puts back. `written`
+// runs once the new bytes are written (tests interrupt the save there).
 bool WriteFileAtomically(const std::string &path, std::string_view bytes, std::string &error,
                          const std::function<void()> &written = {});
 
