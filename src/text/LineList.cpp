@@ -210,7 +210,7 @@ void CleanUpOnSignals() {
 }
 
 bool WriteFileAtomically(const std::string &path, std::string_view bytes, std::string &error,
-                         const std::function<void()> &written) {
+                         const std::function<void()> &written, const std::atomic<bool> *cancel) {
   error.clear();
   std::string target = path;
   int linkErr = 0;
@@ -262,13 +262,16 @@ bool WriteFileAtomically(const std::string &path, std::string_view bytes, std::s
     err = errno;
     ok = false;
   }
-  if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
+  const bool cancelled = ok && cancel && cancel->load();
+  if (ok && !cancelled && ::rename(temp.c_str(), target.c_str()) != 0) {
     err = errno;
     ok = false;
   }
-  if (!ok) {
+  if (!ok || cancelled) {
     ::unlink(temp.c_str());
-    error = "ファイル" + Quoted(path) + "に書き込めません: " + SystemReason(err);
+    error = cancelled ? "ファイル" + Quoted(path) + "の保存を中断しました．元のファイルはそのままです．"
+                      : "ファイル" + Quoted(path) + "に書き込めません: " + SystemReason(err);
+    return false;
   }
   return ok;
 }

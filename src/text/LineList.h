@@ -2,6 +2,7 @@
 // Line lists on disk: code page 932 text, read with CR LF, LF or CR line ends,
 // written with CR LF. Writing never damages the old file: the bytes go to a
 // temporary file beside it, which is then renamed over it.
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -26,9 +27,12 @@ bool ReadFileBytes(const std::string &path, std::string &bytes, std::string &err
 // Replaces the file's contents atomically; on failure the old file is untouched
 // and no temporary file is left behind. A symbolic link is written through to
 // its target; a read-only file is refused. `written` runs once the bytes are
-// in the temporary file (tests interrupt the save there).
+// in the temporary file (tests interrupt the save there). When `cancel` is set
+// by the time the temporary would replace the file, the save stops there: old
+// file kept, no temporary left.
 bool WriteFileAtomically(const std::string &path, std::string_view bytes, std::string &error,
-                         const std::function<void()> &written = {});
+                         const std::function<void()> &written = {},
+                         const std::atomic<bool> *cancel = nullptr);
 
 // Installed once by each program: a file-size limit fails a save instead of
 // ending the process, and SIGTERM, SIGHUP or SIGINT (when not ignored) remove
