@@ -233,3 +233,133 @@ TEST(CliRender, TheLongestFileNameSaves) {
   EXPECT_EQ(r.Exit, 0) << r.Err;
   EXPECT_EQ(Load(dir.File(name)).Width, 4);
 }
+
+// Painting into the document or the starting picture would destroy it: such
+// outputs, and names that are not a picture's, are refused before any work.
+TEST(CliRender, AnOutputThatWouldDestroyItsSourceIsRefused) {
+  TTempDir dir;
+  WriteDoc(dir, "d.vokt", {}, {"r = x"}, 4, 4);
+  const std::string document = velmora::test::Slurp(dir.File("d.vokt"));
+  auto r = RunCli("render d.vokt -o d.vokt", "", &dir);
+  EXPECT_EQ(r.Exit, 2);
+  EXPECT_NE(r.Err.find("「.vokt」"), std::string::npos) << r.Err;
+  EXPECT_NE(r.Err.find("BMP (.bmp)，JPEG (.jpg, .jpeg)，PNG (.png)"), std::string::npos) << r.Err;
+  r = RunCli("render d.vokt -o notes", "", &dir);
+  EXPECT_EQ(r.Exit, 2) << "no extension: refused too";
+  // The same file under another name: a hard link, a symbolic link.
+  ASSERT_EQ(link(dir.File("d.vokt").c_str(), dir.File("same.png").c_str()), 0);
+  r = RunCli("render d.vokt -o same.png", "", &dir);
+  EXPECT_EQ(r.Exit, 2);
+  EXPECT_NE(r.Err.find("文書と同じファイルです"), std::string::npos) << r.Err;
+  EXPECT_EQ(velmora::test::Slurp(dir.File("d.vokt")), document);
+  std::string error;
+  ASSERT_TRUE(velmora::SavePicture(dir.File("start.bmp"), TPicture::Filled(3, 3, velmora::White), error));
+  const std::string start = velmora::test::Slurp(dir.File("start.bmp"));
+  ASSERT_EQ(symlink("start.bmp", dir.File("alias.BMP").c_str()), 0);
+  r = RunCli("render d.vokt --input start.bmp -o alias.BMP", "", &dir);
+  EXPECT_EQ(r.Exit, 2);
+  EXPECT_NE(r.Err.find("元の画像 (--input)と同じファイルです"), std::string::npos) << r.Err;
+  EXPECT_EQ(velmora::test::Slurp(dir.File("start.bmp")), start);
+  r = RunCli("render d.vokt --input start.bmp -o other.bmp", "", &dir);
+  EXPECT_EQ(r.Exit, 0) << r.Err;
+}
+
+TEST(CliRender, UpperCaseExtensionsWriteThatFormat) {
+  TTempDir dir;
+  WriteDoc(dir, "d.vokt", {}, {"r = x"}, 4, 4);
+  for (const char *out : {"W.PNG", "W.JPG", "W.Jpeg"}) {
+    const auto r = RunCli(std::string("render d.vokt -o ") + out, "", &dir);
+    EXPECT_EQ(r.Exit, 0) << r.Err;
+    EXPECT_EQ(velmora::test::Slurp(dir.File(out)).substr(0, 2), out[2] == 'P' ? "\x89P" : "\xFF\xD8") << out;
+    EXPECT_EQ(Load(dir.File(out)).Width, 4) << out;
+  }
+}
+
+// Ctrl+C at an exact moment of the save, pressed by a library preloaded into
+// the program: before the new file replaces the old one nothing is written;
+// after, the picture is there and the message says so.
+TEST(CliRender, CtrlCDuringASave) {
+  TTempDir dir;
+  WriteDoc(dir, "d.vokt", {}, {"r = x"}, 40, 30);
+  auto run = [&](const char *moment) {
+    velmora::test::Put(dir.File("out.png"), "old picture");
+    // (AddressSanitizer wants its runtime first; the preloaded library comes first.)
+    return Bash(dir, std::string("VELMORA_SIGINT_AFTER=") + moment + " LD_PRELOAD='" + VELMORA_CLI_SHIM +
+                         "' ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0\" "
+                         "\"$CLI\" render d.vokt -o out.png");
+  };
+  auto temporaries = [&dir] {
+    int n = 0;
+    for (const std::string &name : dir.Entries()) n += name.find(".tmp-") != std::string::npos;
+    return n;
+  };
+  auto r = run("fsync");
+  EXPECT_EQ(r.Exit, 130);
+  EXPECT_EQ(r.Err, "velmora-cli render: interrupted, nothing written\n");
+  EXPECT_EQ(velmora::test::Slurp(dir.File("out.png")), "old picture");
+  EXPECT_EQ(temporaries(), 0);
+  r = run("fsync2");  // pressed twice: the program ends at once, still cleaning up
+  EXPECT_EQ(r.Exit, 130);
+  EXPECT_EQ(velmora::test::Slurp(dir.File("out.png")), "old picture");
+  EXPECT_EQ(temporaries(), 0);
+  r = run("rename");
+  EXPECT_EQ(r.Exit, 130);
+  EXPECT_NE(r.Err.find("絵はすでに保存しました"), std::string::npos) << r.Err;
+  EXPECT_EQ(Load(dir.File("out.png")).Width, 40);
+}
+
+namespace {
+
+// velmora-cli copied into `dir`/bin, with `module` as its picture module.
+std::string CliWithModule(const TTempDir &dir, const std::string &module) {
+  const std::string bin = dir.File("bin");
+  const std::string command = "mkdir -p '" + bin + "' && cp '" + VELMORA_CLI + "' '" + bin + "/velmora-cli' && cp '" +
+                              module + "' '" + bin + "/velmora-qtimage.so'";
+  EXPECT_EQ(std::system(command.c_str()), 0);
+  return bin;
+}
+
+}  // namespace
+
+TEST(CliRender, AModuleThatIsNotOursSaysWhy) {
+  TTempDir dir;
+  WriteDoc(dir, "d.vokt", {}, {"r = x"}, 4, 4);
+  velmora::test::Put(dir.File("in.bmp"), "BM not really");
+  // A module whose entry point gives nothing.
+  std::string bin = CliWithModule(dir, VELMORA_CLI_SHIM);
+  auto r = Bash(dir, "'" + bin + "/velmora-cli' render d.vokt --input in.bmp -o out.png");
+  EXPECT_EQ(r.Exit, 2);
+  EXPECT_NE(r.Err.find(bin + "/velmora-qtimage.so: 画像の読み書きを返しませんでした"), std::string::npos) << r.Err;
+  // Some other library in the module's place: its problem is told, not that
+  // of the installed path, which does not exist here.
+  bin = CliWithModule(dir, "/lib/x86_64-linux-gnu/libjpeg.so.62");
+  r = Bash(dir, "'" + bin + "/velmora-cli' render d.vokt --input in.bmp -o out.png");
+  EXPECT_EQ(r.Exit, 2);
+  EXPECT_NE(r.Err.find(bin + "/velmora-qtimage.so: velmora の画像モジュールではありません"), std::string::npos)
+      << r.Err;
+}
+
+TEST(CliRender, HelpThatCannotBeWrittenFails) {
+  TTempDir dir;
+  for (const char *args : {"--help", "render --help", "calc --help"}) {
+    const auto r = Bash(dir, std::string("\"$CLI\" ") + args + " > /dev/full");
+    EXPECT_EQ(r.Exit, 2) << args;
+    EXPECT_NE(r.Err.find("標準出力に書き込めません"), std::string::npos) << args << ": " << r.Err;
+  }
+}
+
+// The toolkit's PNG library has its say on standard error before ours: only ours is shown.
+TEST(CliRender, ADamagedPngGivesOnlyOurMessage) {
+  TTempDir dir;
+  WriteDoc(dir, "d.vokt", {}, {"r = x"}, 4, 4);
+  std::string png, error;
+  ASSERT_TRUE(velmora::EncodePng(TPicture::Filled(30, 30, velmora::Rgb(1, 2, 3)), png, error));
+  const std::size_t idat = png.find("IDAT");
+  ASSERT_NE(idat, std::string::npos);
+  for (std::size_t i = idat + 6; i < idat + 14 && i < png.size(); ++i) png[i] = static_cast<char>(png[i] ^ 0x5A);
+  velmora::test::Put(dir.File("bad.png"), png);
+  const auto r = RunCli("render d.vokt --input bad.png -o out.bmp", "", &dir);
+  EXPECT_EQ(r.Exit, 2);
+  EXPECT_EQ(r.Err.find("libpng"), std::string::npos) << r.Err;
+  EXPECT_NE(r.Err.find("velmora-cli render: bad.png: "), std::string::npos) << r.Err;
+}

@@ -179,3 +179,63 @@ TEST(FaultInjection, HugeAndGarbageTextFiles) {
   ASSERT_EQ(boxes.Entries.size(), 1u);
   EXPECT_EQ(boxes.Entries[0].Text, "ファイルを処理できません．");
 }
+
+namespace {
+
+// The address space this process uses now, in bytes.
+rlim_t AddressSpaceInUse() {
+  unsigned long pages = 0;
+  if (std::FILE *f = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(f, "%lu", &pages) != 1) pages = 0;
+    std::fclose(f);
+  }
+  return static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE));
+}
+
+}  // namespace
+
+// A JPEG save that runs out of memory while its output grows fails with a
+// message and keeps the old file: no "double free" abort (libjpeg's memory
+// destination frees the buffer it hands out when it grows).
+TEST(FaultInjection, AJpegSaveShortOfMemoryFailsCleanly) {
+  if (velmora::test::AddressSanitized) GTEST_SKIP() << "AddressSanitizer needs unlimited address space";
+  TTempDir dir;
+  const std::string path = dir.File("noise.jpg");
+  Put(path, "old picture");
+  // Noise does not compress: the output buffer grows many times.
+  TPicture noise = TPicture::Filled(1000, 1000, 0);
+  std::uint32_t seed = 12345;
+  for (std::uint32_t &pixel : noise.Pixels) pixel = (seed = seed * 1664525u + 1013904223u) >> 8;
+  int saved = 0, jpegOutOfMemory = 0, otherOutOfMemory = 0;
+  for (rlim_t extra = 0; extra <= 16u << 20; extra += 256u << 10) {
+    const pid_t child = fork();
+    if (child == 0) {
+      rlimit r{AddressSpaceInUse() + extra, RLIM_INFINITY};
+      setrlimit(RLIMIT_AS, &r);
+      std::string error;
+      try {
+        if (velmora::SavePicture(path, noise, error)) _exit(0);
+      } catch (const std::bad_alloc &) {
+        _exit(3);  // the programs end such a job with their own message
+      }
+      _exit(error.find("メモリが足りません") != std::string::npos ? 1 : 2);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status) << " with " << extra << " bytes more";
+    const int code = WEXITSTATUS(status);
+    ASSERT_NE(code, 2) << "another failure with " << extra << " bytes more";
+    if (code == 0) {
+      ++saved;
+      Put(path, "old picture");
+      continue;
+    }
+    (code == 1 ? jpegOutOfMemory : otherOutOfMemory) += 1;
+    EXPECT_EQ(Slurp(path), "old picture") << extra;
+  }
+  EXPECT_GT(jpegOutOfMemory, 0) << "the sweep reaches the encoder's own buffer";
+  EXPECT_GT(saved, 0) << "the sweep reaches enough memory";
+  EXPECT_EQ(dir.Entries().size(), 1u) << "no temporary file is left";
+  std::printf("JPEG save sweep: %d saved, %d out of memory in the encoder, %d elsewhere\n", saved, jpegOutOfMemory,
+              otherOutOfMemory);
+}

@@ -312,3 +312,30 @@ TEST(LineList, AWritableFileInAFolderThatCannotBeWrittenIsSaved) {
   EXPECT_EQ(save(spare, folder + "/new.txt", false, "フォルダ「" + folder + "/」にファイル「new.txt」を作れません"), 0);
   chmod(folder.c_str(), 0755);
 }
+
+// A file of another user that the saver may write (a group's shared file) stays
+// that user's: a new file renamed over it would belong to the saver.
+TEST(LineList, AnotherUsersWritableFileKeepsItsOwner) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to make a file of another user";
+  TempDir dir;
+  const std::string path = dir.File("shared.txt");
+  ASSERT_EQ(chmod(dir.Path.c_str(), 0777), 0);
+  Put(path, "old\r\n");
+  ASSERT_EQ(chown(path.c_str(), 12345, 12346), 0);
+  ASSERT_EQ(chmod(path.c_str(), 0666), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(5);
+    std::string e;
+    _exit(SaveLineList(path, {"new"}, e) ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(Slurp(path), "new\r\n");
+  struct stat st {};
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 12345u);
+  EXPECT_EQ(st.st_gid, 12346u);
+}

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "TestSupport.h"
+#include "paint/PictureFile.h"
 
 using velmora::test::Put;
 using velmora::test::Slurp;
@@ -113,4 +114,16 @@ TEST_F(MemoryLimit, LongLinesStayWithinLinearMemory) {
   o = RunLimited(Dir, 250 * 1024L, "calc deep.txt");
   EXPECT_EQ(o.Exit, 1) << o.Err;
   EXPECT_EQ(o.Out, "定数式(1行目): 括弧の入れ子が深すぎる(256重まで)\n");
+}
+
+// A good picture read with too little memory is not called damaged: the
+// readers report a failed allocation as invalid data.
+TEST_F(MemoryLimit, ReadingAPictureSaysMemoryNotDamage) {
+  WriteDocument(Dir.File("d.vokt"), 10, 10, "r = r", 0);
+  std::string error;
+  const velmora::TPicture picture = velmora::TPicture::Filled(3000, 3000, velmora::Rgb(10, 20, 30));
+  ASSERT_TRUE(velmora::SavePicture(Dir.File("big.png"), picture, error)) << error;
+  ASSERT_TRUE(velmora::SavePicture(Dir.File("big.bmp"), picture, error)) << error;
+  Sweep(Dir, "render d.vokt --input big.png -o out.bmp", 20, 300, 20, "", true);
+  Sweep(Dir, "render d.vokt --input big.bmp -o out.bmp", 20, 300, 20, "", true);
 }

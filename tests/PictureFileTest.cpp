@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <sys/stat.h>
 #include <jpeglib.h>
 
@@ -70,14 +71,24 @@ TJpegFacts Inspect(const std::string &bytes) {
 
 }  // namespace
 
-TEST(PictureFile, FormatFollowsTheExactExtension) {
+// One rule for reading and writing: a ".JPG" written as BMP data would not open again.
+TEST(PictureFile, FormatFollowsTheExtensionLetterCaseIgnored) {
   using velmora::PictureFormatFor;
   using velmora::TPictureFormat;
   EXPECT_EQ(PictureFormatFor("a.jpg"), TPictureFormat::Jpeg);
   EXPECT_EQ(PictureFormatFor("dir/a.b.jpeg"), TPictureFormat::Jpeg);
-  EXPECT_EQ(PictureFormatFor("a.JPG"), TPictureFormat::Bmp);
+  EXPECT_EQ(PictureFormatFor("a.JPG"), TPictureFormat::Jpeg);
+  EXPECT_EQ(PictureFormatFor("a.Jpeg"), TPictureFormat::Jpeg);
+  EXPECT_EQ(PictureFormatFor("a.PNG"), TPictureFormat::Png);
   EXPECT_EQ(PictureFormatFor("a.png"), TPictureFormat::Png);
   EXPECT_EQ(PictureFormatFor("a.gif"), TPictureFormat::Bmp);
+  TPictureFormat format;
+  std::string error;
+  EXPECT_TRUE(velmora::PictureFormatForWriting("a.BMP", format, error));
+  EXPECT_EQ(format, TPictureFormat::Bmp);
+  EXPECT_FALSE(velmora::PictureFormatForWriting("doc.vokt", format, error));
+  EXPECT_NE(error.find("「.vokt」"), std::string::npos) << error;
+  EXPECT_NE(error.find("BMP (.bmp)，JPEG (.jpg, .jpeg)，PNG (.png)"), std::string::npos) << error;
   EXPECT_EQ(velmora::FileExtension("dir.jpg/file"), "");
   EXPECT_EQ(velmora::FileExtension("file"), "");
 }
@@ -86,7 +97,7 @@ TEST(PictureFile, BmpIs24BitAndRoundTrips) {
   TTempDir dir;
   const TPicture p = Sample(31, 17);  // odd width: rows are padded
   std::string error;
-  for (const char *name : {"a.bmp", "b.JPG", "c"}) {
+  for (const char *name : {"a.bmp", "b.BMP", "c"}) {
     ASSERT_TRUE(velmora::SavePicture(dir.File(name), p, error)) << error;
     const std::string bytes = Slurp(dir.File(name));
     ASSERT_EQ(bytes.substr(0, 2), "BM") << name;
@@ -99,6 +110,7 @@ TEST(PictureFile, BmpIs24BitAndRoundTrips) {
   EXPECT_EQ(back.Pixels, p.Pixels);
   // Reading goes by the extension too: ".JPG" is read as JPEG, a name without
   // a picture extension is not read at all.
+  Put(dir.File("b.JPG"), Slurp(dir.File("b.BMP")));
   EXPECT_FALSE(velmora::LoadPicture(dir.File("b.JPG"), back, error));
   EXPECT_NE(error.find("JPEG"), std::string::npos) << error;
   EXPECT_FALSE(velmora::LoadPicture(dir.File("c"), back, error));
@@ -146,6 +158,69 @@ TEST(PictureFile, ATruncatedJpegOpensWithAWarning) {
   warning.clear();
   ASSERT_TRUE(velmora::LoadPicture(dir.File("whole.jpg"), back, error, &warning));
   EXPECT_TRUE(warning.empty());
+}
+
+TEST(PictureFile, UpperCaseExtensionsWriteWhatTheyName) {
+  TTempDir dir;
+  const TPicture p = Sample(12, 10);
+  std::string error;
+  for (const char *name : {"w.PNG", "w.JPG", "w.Jpeg"}) {
+    ASSERT_TRUE(velmora::SavePicture(dir.File(name), p, error)) << error;
+    const std::string bytes = Slurp(dir.File(name));
+    EXPECT_EQ(bytes.substr(0, 2), name[2] == 'P' ? "\x89P" : "\xFF\xD8") << name;
+    TPicture back;
+    EXPECT_TRUE(velmora::LoadPicture(dir.File(name), back, error)) << name << ": " << error;
+    EXPECT_EQ(back.Width, 12) << name;
+  }
+}
+
+namespace {
+
+// An 8-bit run-length coded bitmap (two colours) with `data` as its pixels.
+std::string Rle8Bmp(int width, int height, const std::string &data) {
+  std::string b(62, '\0');
+  auto put32 = [&b](std::size_t at, std::uint32_t v) { std::memcpy(&b[at], &v, 4); };
+  b[0] = 'B';
+  b[1] = 'M';
+  put32(2, static_cast<std::uint32_t>(62 + data.size()));
+  put32(10, 62);
+  put32(14, 40);
+  put32(18, static_cast<std::uint32_t>(width));
+  put32(22, static_cast<std::uint32_t>(height));
+  b[26] = 1;
+  b[28] = 8;
+  put32(30, 1);  // RLE8
+  put32(34, static_cast<std::uint32_t>(data.size()));
+  put32(46, 2);                                      // colours used
+  b[58] = b[59] = b[60] = static_cast<char>(0xFF);  // colour 1 white, colour 0 black
+  return b + data;
+}
+
+}  // namespace
+
+// Cut files open with a warning instead of showing made-up pixels as if whole.
+TEST(PictureFile, CutRunLengthBitmapsAndEarlyEndMarkersWarn) {
+  TTempDir dir;
+  std::string error, warning;
+  TPicture back;
+  const std::string row("\x04\x01\x00\x00", 4);  // four pixels of colour 1, end of row
+  Put(dir.File("whole.bmp"), Rle8Bmp(4, 4, row + row + row + row + std::string("\x00\x01", 2)));
+  ASSERT_TRUE(velmora::LoadPicture(dir.File("whole.bmp"), back, error, &warning)) << error;
+  EXPECT_EQ(back.Pixel(0, 0), velmora::White);
+  EXPECT_EQ(warning, "");
+  Put(dir.File("cut.bmp"), Rle8Bmp(4, 4, row + row));
+  ASSERT_TRUE(velmora::LoadPicture(dir.File("cut.bmp"), back, error, &warning)) << error;
+  EXPECT_NE(warning.find("途中で切れています"), std::string::npos) << warning;
+  // A JPEG whose scan data ends early at its end marker.
+  std::string jpeg;
+  ASSERT_TRUE(velmora::EncodeJpeg(Sample(64, 64), 90, jpeg, error));
+  const std::size_t sos = jpeg.find("\xFF\xDA");
+  ASSERT_NE(sos, std::string::npos);
+  const std::size_t data = sos + 2 + (static_cast<unsigned char>(jpeg[sos + 2]) << 8 | static_cast<unsigned char>(jpeg[sos + 3]));
+  Put(dir.File("ended.jpg"), jpeg.substr(0, data + (jpeg.size() - data) / 3) + "\xFF\xD9");
+  warning.clear();
+  ASSERT_TRUE(velmora::LoadPicture(dir.File("ended.jpg"), back, error, &warning)) << error;
+  EXPECT_NE(warning.find("途中で切れています"), std::string::npos) << warning;
 }
 
 TEST(PictureFile, PngRoundTrips) {

@@ -45,10 +45,7 @@ bool ReadAll(std::FILE *in, std::string &bytes, std::string &error) {
 }  // namespace
 
 int RunCalc(const std::vector<std::string> &args, std::FILE *out, std::FILE *err) {
-  if (WantsHelp(args)) {
-    std::fputs(CalcUsage, out);
-    return 0;
-  }
+  if (WantsHelp(args)) return PrintHelp(CalcUsage, out, err, "calc");
   bool mathErrors = false;
   bool dumpTokens = false, dumpIntercode = false, dumpSteps = false;
   std::string file;

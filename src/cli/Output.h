@@ -37,4 +37,12 @@ class TOutputCheck {
   int Errno = 0;
 };
 
+// Prints a usage text on `out`: 0, or 2 when it could not be written.
+inline int PrintHelp(const char *usage, std::FILE *out, std::FILE *err, const char *command) {
+  TOutputCheck output;
+  std::fputs(usage, out);
+  output.Flush(out);
+  return output.Failed ? output.Report(err, command) : 0;
+}
+
 }  // namespace velmora::cli

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cmath>
 #include <csignal>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "cli/Output.h"
@@ -101,45 +102,75 @@ class TProgressBar {
   int Last = -1;
 };
 
-// Ctrl+C asks the paint to stop; a second one ends the program the usual way.
+// Ctrl+C asks the paint or the save to stop; a second one ends the program
+// the usual way: through the handler that was there before (the one that
+// removes a save's temporary file), not the bare default.
 std::atomic<bool> Interrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+struct sigaction PreviousInterrupt = {};
 
-extern "C" void OnInterrupt(int) { Interrupted.store(true, std::memory_order_relaxed); }
+extern "C" void OnInterrupt(int) {
+  if (!Interrupted.exchange(true)) return;
+  // Blocked while we run: the previous handler takes it once we return.
+  sigaction(SIGINT, &PreviousInterrupt, nullptr);
+  raise(SIGINT);
+}
 
 class TInterruptScope {
  public:
   TInterruptScope() {
     Interrupted = false;
-    sigaction(SIGINT, nullptr, &Previous);
-    if (Previous.sa_handler == SIG_IGN) return;  // started in the background: Ctrl+C is not ours
+    sigaction(SIGINT, nullptr, &PreviousInterrupt);
+    if (PreviousInterrupt.sa_handler == SIG_IGN) return;  // started in the background: Ctrl+C is not ours
     struct sigaction action = {};
     action.sa_handler = OnInterrupt;
-    action.sa_flags = SA_RESETHAND;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     Installed = true;
   }
   ~TInterruptScope() {
-    if (Installed) sigaction(SIGINT, &Previous, nullptr);
+    if (Installed) sigaction(SIGINT, &PreviousInterrupt, nullptr);
   }
 
  private:
-  struct sigaction Previous = {};
   bool Installed = false;
 };
+
+// The output must not be the document or the starting picture: painting into
+// either would destroy what it was painted from.
+bool SameFile(const std::string &a, const std::string &b) {
+  struct stat sa {}, sb {};
+  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+bool CheckOutput(const TOptions &o, std::string &problem) {
+  TPictureFormat format;
+  if (!PictureFormatForWriting(o.Output, format, problem)) {
+    problem = o.Output + ": " + problem;
+    return false;
+  }
+  const char *what = SameFile(o.Output, o.Document)                   ? "文書"
+                     : !o.Input.empty() && SameFile(o.Output, o.Input) ? "元の画像 (--input)"
+                                                                       : nullptr;
+  if (what) {
+    problem = o.Output + ": " + what + "と同じファイルです．上書きすると元に戻せないため，別の名前を指定してください．";
+    return false;
+  }
+  return true;
+}
 
 }  // namespace
 
 int RunRender(const std::vector<std::string> &args, std::FILE *out, std::FILE *err) {
-  if (WantsHelp(args)) {
-    std::fputs(RenderUsage, out);
-    return 0;
-  }
+  if (WantsHelp(args)) return PrintHelp(RenderUsage, out, err, "render");
   TOptions o;
   std::string problem;
   if (!ParseArgs(args, o, problem)) {
     std::fprintf(err, "velmora-cli render: %s\n%s", problem.c_str(), RenderUsage);
+    return 2;
+  }
+  if (!CheckOutput(o, problem)) {
+    std::fprintf(err, "velmora-cli render: %s\n", problem.c_str());
     return 2;
   }
   // From here on Ctrl+C ends the work cleanly: a paint stops at its next
@@ -210,9 +241,18 @@ int RunRender(const std::vector<std::string> &args, std::FILE *out, std::FILE *e
     output.Flush(out);
     if (!result.Painted) return output.Failed ? output.Report(err, "render") : 1;
   }
-  if (!SavePicture(o.Output, picture, error)) {
+  if (!SavePicture(o.Output, picture, error, &Interrupted)) {
+    if (Interrupted) {
+      std::fprintf(err, "velmora-cli render: interrupted, nothing written\n");
+      return 130;
+    }
     std::fprintf(err, "velmora-cli render: %s\n", error.c_str());
     return 2;
+  }
+  if (Interrupted) {
+    // Ctrl+C came as the new file took the old one's place: it is there.
+    std::fprintf(err, "velmora-cli render: 中断しましたが，絵はすでに保存しました（%s）．\n", o.Output.c_str());
+    return 130;
   }
   // The picture is saved; the error lines that went nowhere are still a failure.
   if (output.Failed) return output.Report(err, "render");

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/CalcCommand.h"
+#include "cli/Output.h"
 #include "cli/RenderCommand.h"
 #include "text/LineList.h"
 
@@ -29,8 +30,7 @@ int main(int argc, char **argv) {
   // render still saves its picture.
   std::signal(SIGPIPE, SIG_IGN);
   if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-    std::fputs(Usage, stdout);
-    return 0;
+    return velmora::cli::PrintHelp(Usage, stdout, stderr, "--help");
   }
   if (argc < 2) {
     std::fputs(Usage, stderr);

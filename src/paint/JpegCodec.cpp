@@ -1,6 +1,7 @@
 #include "paint/JpegCodec.h"
 
 #include <csetjmp>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,9 +33,12 @@ void ErrorExit(j_common_ptr cinfo) {
 }
 
 // Corrupt-data warnings are not fatal; one of them is worth telling the user.
+// A scan that meets a marker (often the end marker) before its data is
+// complete is a cut file too.
 void NoteWarning(j_common_ptr cinfo, int level) {
   TJpegError *err = reinterpret_cast<TJpegError *>(cinfo->err);
-  if (level < 0 && err->Manager.msg_code == JWRN_JPEG_EOF) err->Truncated = true;
+  if (level < 0 && (err->Manager.msg_code == JWRN_JPEG_EOF || err->Manager.msg_code == JWRN_HIT_MARKER))
+    err->Truncated = true;
 }
 
 struct TReader {
@@ -93,23 +97,65 @@ bool ReadPixels(TReader *r, std::uint32_t *pixels, unsigned char *row) {
 }
 
 std::string Describe(const TJpegError &e) {
+  if (e.Code == JERR_OUT_OF_MEMORY) return "JPEG の処理中にメモリが足りません．";
   if (e.TooManyScans)
     return "JPEG ファイルのスキャン数が多すぎます（" + std::to_string(MaxJpegScans) +
            " まで，大きな画像ではスキャン数 × 画素数が " + std::to_string(MaxJpegScanWork) + " まで）．";
   return "JPEG エラー #" + std::to_string(e.Code) + " (" + e.Message + ")";
 }
 
+// Our own memory destination: libjpeg's (jpeg_mem_dest) frees its buffer when
+// it grows and tells the caller the new one only at the end, so after an error
+// the caller would free a freed buffer. Here `Buffer` is always the live one.
 struct TWriter {
   jpeg_compress_struct Info;
   TJpegError Error;
+  jpeg_destination_mgr Destination;
   unsigned char *Buffer;
-  unsigned long Size;
+  std::size_t Capacity;
+  std::size_t Size;  // bytes finished, set by TermDestination
 };
+
+constexpr std::size_t FirstJpegBuffer = 64 * 1024;
+
+TWriter *WriterOf(j_compress_ptr cinfo) {
+  return reinterpret_cast<TWriter *>(reinterpret_cast<char *>(cinfo) - offsetof(TWriter, Info));
+}
+
+void InitDestination(j_compress_ptr cinfo) {
+  TWriter *w = WriterOf(cinfo);
+  w->Buffer = static_cast<unsigned char *>(std::malloc(FirstJpegBuffer));
+  if (!w->Buffer) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 10);
+  w->Capacity = FirstJpegBuffer;
+  w->Destination.next_output_byte = w->Buffer;
+  w->Destination.free_in_buffer = w->Capacity;
+}
+
+// libjpeg calls this when the buffer is full, whatever free_in_buffer says.
+boolean GrowDestination(j_compress_ptr cinfo) {
+  TWriter *w = WriterOf(cinfo);
+  const std::size_t used = w->Capacity;
+  auto *grown = static_cast<unsigned char *>(std::realloc(w->Buffer, used * 2));
+  if (!grown) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 10);  // the old buffer stays ours, freed once
+  w->Buffer = grown;
+  w->Capacity = used * 2;
+  w->Destination.next_output_byte = w->Buffer + used;
+  w->Destination.free_in_buffer = w->Capacity - used;
+  return TRUE;
+}
+
+void TermDestination(j_compress_ptr cinfo) {
+  TWriter *w = WriterOf(cinfo);
+  w->Size = w->Capacity - w->Destination.free_in_buffer;
+}
 
 bool WritePixels(TWriter *w, const unsigned char *rgb, int width, int height, int quality) {
   if (setjmp(w->Error.Jump)) return false;
   j_compress_ptr info = &w->Info;
-  jpeg_mem_dest(info, &w->Buffer, &w->Size);
+  w->Destination.init_destination = InitDestination;
+  w->Destination.empty_output_buffer = GrowDestination;
+  w->Destination.term_destination = TermDestination;
+  info->dest = &w->Destination;
   info->image_width = static_cast<JDIMENSION>(width);
   info->image_height = static_cast<JDIMENSION>(height);
   info->input_components = 3;
@@ -188,11 +234,19 @@ bool EncodeJpeg(const TPicture &picture, int quality, std::string &bytes, std::s
   jpeg_create_compress(&w->Info);
   const bool ok = WritePixels(w, reinterpret_cast<const unsigned char *>(rgb.data()), picture.Width,
                               picture.Height, quality);
-  if (ok) bytes.assign(reinterpret_cast<const char *>(w->Buffer), w->Size);
-  else error = Describe(w->Error);
+  if (!ok) error = Describe(w->Error);
   jpeg_destroy_compress(&w->Info);
-  std::free(w->Buffer);
+  unsigned char *buffer = w->Buffer;
+  const std::size_t size = w->Size;
   std::free(w);
+  rgb = std::string();  // room for the copy below
+  try {
+    if (ok) bytes.assign(reinterpret_cast<const char *>(buffer), size);
+  } catch (...) {
+    std::free(buffer);
+    throw;
+  }
+  std::free(buffer);
   return ok;
 }
 

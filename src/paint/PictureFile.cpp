@@ -24,9 +24,39 @@ std::uint16_t ReadLe16(const std::string &b, std::size_t at) {
   return v;
 }
 
+// Whether run-length coded pixel data (RLE8, or RLE4 with `nibbles`) reaches
+// its end-of-bitmap mark or its last row before the file ends. The reader
+// fills the rows of a cut file with colour 0 and says nothing.
+bool RleDataComplete(const std::string &bytes, std::size_t at, long long height, bool nibbles) {
+  long long row = 0;
+  while (at + 2 <= bytes.size()) {
+    const unsigned count = static_cast<unsigned char>(bytes[at]);
+    const unsigned value = static_cast<unsigned char>(bytes[at + 1]);
+    at += 2;
+    if (count > 0) continue;  // a run of `count` pixels
+    if (value == 0) {         // end of row
+      if (++row >= height) return true;
+    } else if (value == 1) {  // end of bitmap
+      return true;
+    } else if (value == 2) {  // move right and down
+      if (at + 2 > bytes.size()) return false;
+      row += static_cast<unsigned char>(bytes[at + 1]);
+      at += 2;
+      if (row >= height) return true;
+    } else {  // `value` pixels as they are, padded to two bytes
+      std::size_t length = nibbles ? (value + 1) / 2 : value;
+      length += length & 1;
+      if (length > bytes.size() - at) return false;
+      at += length;
+    }
+  }
+  return false;
+}
+
 // Qt's BMP reader accepts a file whose pixel data stops short and shows the
-// missing part as garbage; refuse such files instead.
-bool CheckBmpLength(const std::string &bytes, std::string &error) {
+// missing part as garbage; refuse such files instead. A cut run-length coded
+// file still opens, with a warning (as a cut JPEG file does).
+bool CheckBmpLength(const std::string &bytes, std::string &error, std::string *warning) {
   if (bytes.size() < 54 || bytes.compare(0, 2, "BM") != 0) return true;  // not a plain BMP: Qt decides
   const std::uint32_t offset = ReadLe32(bytes, 10);
   const std::uint32_t headerSize = ReadLe32(bytes, 14);
@@ -40,6 +70,11 @@ bool CheckBmpLength(const std::string &bytes, std::string &error) {
   const long long w = width < 0 ? -static_cast<long long>(width) : width;
   const long long h = height < 0 ? -static_cast<long long>(height) : height;
   if (!CheckPictureSize(w, h, error)) return false;
+  if ((compression == 1 || compression == 2) && offset <= bytes.size() &&
+      !RleDataComplete(bytes, offset, h, compression == 2)) {
+    if (warning) *warning = "ビットマップファイルが途中で切れています．欠けた部分は正しく表示されません．";
+    return true;
+  }
   if (compression != 0 && compression != 3) return true;  // RLE and others: no fixed length
   if (bits > 64) return true;                             // nonsense depth: the reader refuses it
   const long long rowBytes = (static_cast<long long>(width < 0 ? -width : width) * bits + 31) / 32 * 4;
@@ -83,26 +118,47 @@ bool DecodeWithQt(const std::string &bytes, TPictureFormat format, TPicture &pic
 
 }  // namespace
 
+namespace {
+
+// One rule for reading and writing: ".PNG" is a PNG file, so that every
+// picture the program writes opens again.
+bool KnownPictureFormat(const std::string &path, TPictureFormat &format, std::string &ext) {
+  ext = FileExtension(path);
+  std::string lower = ext;
+  for (char &c : lower)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  if (lower == ".bmp") format = TPictureFormat::Bmp;
+  else if (lower == ".png") format = TPictureFormat::Png;
+  else if (lower == ".jpg" || lower == ".jpeg") format = TPictureFormat::Jpeg;
+  else return false;
+  return true;
+}
+
+std::string NotAPictureName(const std::string &ext, const char *what) {
+  return (ext.empty() ? std::string("拡張子のないファイル") : "拡張子「" + ext + "」のファイル") + what +
+         "BMP (.bmp)，JPEG (.jpg, .jpeg)，PNG (.png) です．";
+}
+
+}  // namespace
+
 TPictureFormat PictureFormatFor(const std::string &path) {
-  const std::string ext = FileExtension(path);
-  if (ext == ".jpg" || ext == ".jpeg") return TPictureFormat::Jpeg;
-  if (ext == ".png") return TPictureFormat::Png;
-  return TPictureFormat::Bmp;
+  TPictureFormat format;
+  std::string ext;
+  return KnownPictureFormat(path, format, ext) ? format : TPictureFormat::Bmp;
 }
 
 bool PictureFormatForReading(const std::string &path, TPictureFormat &format, std::string &error) {
-  std::string ext = FileExtension(path);
-  for (char &c : ext)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  if (ext == ".bmp") format = TPictureFormat::Bmp;
-  else if (ext == ".png") format = TPictureFormat::Png;
-  else if (ext == ".jpg" || ext == ".jpeg") format = TPictureFormat::Jpeg;
-  else {
-    error = (ext.empty() ? std::string("拡張子のないファイル") : "拡張子「" + ext + "」のファイル") +
-            "は画像として開けません．開けるのは BMP (.bmp)，JPEG (.jpg, .jpeg)，PNG (.png) です．";
-    return false;
-  }
-  return true;
+  std::string ext;
+  if (KnownPictureFormat(path, format, ext)) return true;
+  error = NotAPictureName(ext, "は画像として開けません．開けるのは ");
+  return false;
+}
+
+bool PictureFormatForWriting(const std::string &path, TPictureFormat &format, std::string &error) {
+  std::string ext;
+  if (KnownPictureFormat(path, format, ext)) return true;
+  error = NotAPictureName(ext, "には画像を書き出しません．書き出せるのは ");
+  return false;
 }
 
 bool DecodePicture(const std::string &bytes, TPictureFormat format, TPicture &picture, std::string &error,
@@ -114,7 +170,9 @@ bool DecodePicture(const std::string &bytes, TPictureFormat format, TPicture &pi
   } else if (format == TPictureFormat::Png) {
     if (!CheckPngChunks(bytes, error) || !DecodeWithQt(bytes, format, decoded, error)) return false;
   } else {
-    if (!CheckBmpLength(bytes, error) || !DecodeWithQt(bytes, format, decoded, error)) return false;
+    std::string cut;
+    if (!CheckBmpLength(bytes, error, &cut) || !DecodeWithQt(bytes, format, decoded, error)) return false;
+    if (warning && !cut.empty()) *warning = cut;
   }
   picture = std::move(decoded);
   return true;
@@ -163,7 +221,8 @@ bool EncodePng(const TPicture &picture, std::string &bytes, std::string &error) 
   return codec && codec->EncodePng(picture, bytes, error);
 }
 
-bool SavePicture(const std::string &path, const TPicture &picture, std::string &error) {
+bool SavePicture(const std::string &path, const TPicture &picture, std::string &error,
+                 const std::atomic<bool> *cancel) {
   std::string bytes;
   switch (PictureFormatFor(path)) {
     case TPictureFormat::Jpeg:
@@ -174,10 +233,10 @@ bool SavePicture(const std::string &path, const TPicture &picture, std::string &
       break;
     case TPictureFormat::Bmp: {
       const TPictureBytes bmp = EncodeBmp(picture);
-      return text::WriteFileAtomically(path, std::string_view(bmp.data(), bmp.size()), error);
+      return text::WriteFileAtomically(path, std::string_view(bmp.data(), bmp.size()), error, {}, cancel);
     }
   }
-  return text::WriteFileAtomically(path, bytes, error);
+  return text::WriteFileAtomically(path, bytes, error, {}, cancel);
 }
 
 }  // namespace velmora

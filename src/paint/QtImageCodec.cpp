@@ -1,5 +1,7 @@
 #include "paint/QtImageCodec.h"
 
+#include <cstdlib>
+
 #include <QBuffer>
 #include <QByteArray>
 #include <QImage>
@@ -21,6 +23,21 @@ std::string ReaderReason(QImageReader::ImageReaderError error) {
   }
 }
 
+// The readers report an image they could not allocate as invalid data. A
+// header that read well and an image of its size that cannot be made now
+// either means memory, not a damaged file.
+bool OutOfMemoryFor(QSize size, QImage::Format format) {
+  if (!size.isValid() || size.isEmpty()) return false;
+  if (format == QImage::Format_Invalid) format = QImage::Format_ARGB32;
+  const QImage probe(size, format);
+  if (probe.isNull()) return true;
+  // The readers need some room beside the image (row tables, buffers).
+  void *volatile room = std::malloc(4 * 1024 * 1024 + static_cast<std::size_t>(size.height()) * 16);
+  const bool none = room == nullptr;  // volatile: the compiler may not drop the pair
+  std::free(room);
+  return none;
+}
+
 // BMP and PNG through Qt's reader for exactly that format: never one chosen
 // by the content, which would bypass the guards of the others.
 bool Decode(const std::string &bytes, TPictureFormat format, std::size_t maxBytes, TPicture &picture,
@@ -35,18 +52,26 @@ bool Decode(const std::string &bytes, TPictureFormat format, std::size_t maxByte
   reader.setAllocationLimit(static_cast<int>(maxBytes / (1024 * 1024)));
   const QSize size = reader.size();
   if (size.isValid() && !CheckPictureSize(size.width(), size.height(), error)) return false;
+  const QImage::Format decodedFormat = reader.imageFormat();
   QImage image;
   if (!reader.read(&image) || image.isNull()) {
     const std::string what = format == TPictureFormat::Png ? "PNG イメージ" : "ビットマップイメージ";
-    error = reader.error() == QImageReader::InvalidDataError
-                ? what + "が不正です．"
-                : "画像ファイルを読み込めません: " + ReaderReason(reader.error());
+    if (reader.error() == QImageReader::InvalidDataError && OutOfMemoryFor(size, decodedFormat))
+      error = "画像を読み込むにはメモリが足りません．";
+    else
+      error = reader.error() == QImageReader::InvalidDataError
+                  ? what + "が不正です．"
+                  : "画像ファイルを読み込めません: " + ReaderReason(reader.error());
     return false;
   }
   if (!CheckPictureSize(image.width(), image.height(), error)) return false;
   // In place where the depth allows: the decoded image and the result are the
   // only picture-sized buffers.
   image.convertTo(QImage::Format_RGB32);
+  if (image.isNull()) {  // the conversion found no memory
+    error = "画像を読み込むにはメモリが足りません．";
+    return false;
+  }
   TPicture p;
   p.Width = image.width();
   p.Height = image.height();

@@ -291,12 +291,16 @@ class TOldCopy {
   bool Keep = false;
 };
 
+std::string CancelledMessage(const std::string &path) {
+  return "ファイル" + Quoted(path) + "の保存を中断しました．元のファイルはそのままです．";
+}
+
 // For a file whose other names must stay its names, or in a folder the user
 // cannot write: the new bytes go into the file itself, after its old bytes
 // were copied aside. A failure or a signal puts the old bytes back.
 bool WriteInPlace(const std::string &path, const std::string &dir, const std::string &base,
                   const std::string &target, std::string_view bytes, std::string &error,
-                  const std::function<void()> &written) {
+                  const std::function<void()> &written, const std::atomic<bool> *cancel) {
   const int fd = ::open(target.c_str(), O_RDWR | O_CLOEXEC);
   struct stat st {};
   if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -330,9 +334,11 @@ bool WriteInPlace(const std::string &path, const std::string &dir, const std::st
     err = errno;
     ok = false;
   }
+  // A cancel that came while the new bytes went in takes them back out.
+  const bool cancelled = ok && cancel && cancel->load();
   // A signal handler that took the file restores it and ends the process.
   const bool handled = watched && InPlaceFile.exchange(-1) < 0;
-  if (!ok && !handled) {
+  if ((!ok || cancelled) && !handled) {
     int restoreErr = 0;
     if (!CopyBytes(copy.Fd, fd, st.st_size, restoreErr)) {
       copy.Keep = true;
@@ -343,6 +349,10 @@ bool WriteInPlace(const std::string &path, const std::string &dir, const std::st
     }
   }
   ::close(fd);  // the bytes are on the disk already (fsync)
+  if (cancelled) {
+    error = CancelledMessage(path);
+    return false;
+  }
   if (!ok) error = "ファイル" + Quoted(path) + "に書き込めません: " + SystemReason(err);
   return ok;
 }
@@ -350,7 +360,7 @@ bool WriteInPlace(const std::string &path, const std::string &dir, const std::st
 }  // namespace
 
 bool WriteFileAtomically(const std::string &path, std::string_view bytes, std::string &error,
-                         const std::function<void()> &written) {
+                         const std::function<void()> &written, const std::atomic<bool> *cancel) {
   error.clear();
   std::string target = path;
   int linkErr = 0;
@@ -375,8 +385,10 @@ bool WriteFileAtomically(const std::string &path, std::string_view bytes, std::s
   const std::string shownDir = dir.empty() ? std::string(".") : dir;
   // A new name would split a hard-linked file from its other names, and a
   // folder that cannot be written takes no new name at all.
-  if (exists && (old.st_nlink > 1 || ::access(shownDir.c_str(), W_OK | X_OK) != 0))
-    return WriteInPlace(path, dir, base, target, bytes, error, written);
+  // Another user's file (shared by a group, say) would become the saver's.
+  const bool othersFile = exists && ::geteuid() != 0 && old.st_uid != ::geteuid();
+  if (exists && (old.st_nlink > 1 || othersFile || ::access(shownDir.c_str(), W_OK | X_OK) != 0))
+    return WriteInPlace(path, dir, base, target, bytes, error, written, cancel);
   std::string temp = TemporaryName(dir, base);
   const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) {
@@ -413,16 +425,19 @@ bool WriteFileAtomically(const std::string &path, std::string_view bytes, std::s
     err = errno;
     ok = false;
   }
-  if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
+  const bool cancelled = ok && cancel && cancel->load();
+  if (ok && !cancelled && ::rename(temp.c_str(), target.c_str()) != 0) {
     err = errno;
     ok = false;
   }
-  if (!ok) {
+  if (!ok || cancelled) {
     ::unlink(temp.c_str());
     // A folder with the sticky bit refuses to replace another user's file by
     // name; the file itself may still be written.
-    if (exists && (err == EPERM || err == EACCES)) return WriteInPlace(path, dir, base, target, bytes, error, written);
-    error = "ファイル" + Quoted(path) + "に書き込めません: " + SystemReason(err);
+    if (!cancelled && exists && (err == EPERM || err == EACCES))
+      return WriteInPlace(path, dir, base, target, bytes, error, written, cancel);
+    error = cancelled ? CancelledMessage(path) : "ファイル" + Quoted(path) + "に書き込めません: " + SystemReason(err);
+    return false;
   }
   return ok;
 }

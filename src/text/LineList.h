@@ -3,6 +3,7 @@
 // written with CR LF. Writing never damages the old file: the bytes go to a
 // temporary file beside it, which is then renamed over it (or, where a rename
 // would change more than the contents, into the file after a copy of its old bytes).
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -31,9 +32,12 @@ bool ReadFileBytes(const std::string &path, std::string &bytes, std::string &err
 // as the user may set them. A file with other hard links, or in a folder that
 // cannot be written, is written in place after a copy of its old bytes (beside
 // it, or in $TMPDIR or /tmp), which a failure or a signal puts back. `written`
-// runs once the new bytes are written (tests interrupt the save there).
+// runs once the new bytes are written (tests interrupt the save there). When
+// `cancel` is set by the time the new bytes would replace the old, the save
+// stops there: old file kept, no temporary left.
 bool WriteFileAtomically(const std::string &path, std::string_view bytes, std::string &error,
-                         const std::function<void()> &written = {});
+                         const std::function<void()> &written = {},
+                         const std::atomic<bool> *cancel = nullptr);
 
 // Installed once by each program: a file-size limit fails a save instead of
 // ending the process, and SIGTERM, SIGHUP or SIGINT (when not ignored) remove
