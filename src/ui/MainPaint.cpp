@@ -96,10 +96,12 @@ void TMainForm::FinishPaint() {
     Picture = std::move(Job->Painted);
     const QString done = QStringLiteral("描画しました（%1 秒）．").arg(Job->Seconds, 0, 'f', 2);
     const int mathErrors = MathErrorCount(outcome.ErrorLines);
-    ShowStatus(mathErrors == 0 ? done
-               : mathErrors > static_cast<int>(MaxMathErrorLines)
-                   ? done + QStringLiteral("数学エラーが %1 件を超えました．").arg(MaxMathErrorLines)
-                   : done + QStringLiteral("数学エラーが %1 件ありました．").arg(mathErrors));
+    QString said = done;
+    if (mathErrors > static_cast<int>(MaxMathErrorLines))
+      said += QStringLiteral("数学エラーが %1 件を超えました．").arg(static_cast<int>(MaxMathErrorLines));
+    else if (mathErrors > 0)
+      said += QStringLiteral("数学エラーが %1 件ありました．").arg(mathErrors);
+    ShowStatus(said);
   } else if (outcome.Cancelled) {
     ShowStatus(QStringLiteral("描画を中止しました．"));
   } else {

@@ -76,7 +76,7 @@ TEST_F(MainFormTest, StartsWithTheDocumentedWindow) {
                {MainForm->ColorToNum1, "カラーボックス(&B)", {}},
                {MainForm->Template1, "テンプレート(&M)", QKeySequence("Ctrl+T")},
                {MainForm->TempMng1, "テンプレートの管理(&R)", {}},
-               {MainForm->Help2, "ヘルプ(&M)", {}},
+               {MainForm->Help2, "ヘルプ(&M)", QKeySequence(Qt::Key_F1)},  // F1: the access key is shared
                {MainForm->A1, "バージョン情報(&A)...", {}}};
   for (const TItem &item : items) {
     EXPECT_EQ(item.Action->text(), QString::fromUtf8(item.Text));
@@ -558,15 +558,18 @@ TEST_F(MainFormTest, TheKeyboardFocusComesBackAfterAPaint) {
     QTextCursor cursor = c.Memo->textCursor();
     cursor.setPosition(2);
     c.Memo->setTextCursor(cursor);
-    ASSERT_EQ(QApplication::focusWidget(), c.Memo);
+    MainForm->activateWindow();
+    ASSERT_TRUE(WaitFor([&] { return QApplication::focusWidget() == c.Memo; }));
     QTest::keyClick(MainForm, Qt::Key_P, Qt::ControlModifier);
     ASSERT_TRUE(MainForm->Painting());
     if (c.Cancel) QTest::keyClick(MainForm, Qt::Key_Escape);
     MainForm->WaitForPaint();
-    EXPECT_EQ(QApplication::focusWidget(), c.Memo) << c.Carpet;
+    // The window's own focus: which window is active is the window manager's
+    // (the error window may come up; the real-window tests see to that).
+    EXPECT_EQ(MainForm->focusWidget(), c.Memo) << c.Carpet;
     EXPECT_EQ(c.Memo->textCursor().position(), 2) << c.Carpet;
     const QString before = c.Memo->toPlainText();
-    if (QApplication::focusWidget()) QTest::keyClicks(QApplication::focusWidget(), "z");
+    if (MainForm->focusWidget()) QTest::keyClicks(MainForm->focusWidget(), "z");
     EXPECT_EQ(c.Memo->toPlainText(), before.left(2) + "z" + before.mid(2)) << c.Carpet;
   }
 }
@@ -640,7 +643,7 @@ TEST_F(MainFormTest, APictureNameWithoutExtensionTakesTheChosenType) {
       if (!shown) return;
       shown->selectNameFilter(QString::fromUtf8(c.Filter));
       if (auto *edit = shown->findChild<QLineEdit *>("fileNameEdit")) edit->setText(QString::fromUtf8(c.Typed));
-      shown->accept();
+      static_cast<QDialog *>(shown)->accept();  // as the 保存 button does
       if (shown->isVisible()) shown->reject();
     });
     Trigger(MainForm->SaveGraphics1);

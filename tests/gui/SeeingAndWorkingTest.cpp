@@ -1,6 +1,7 @@
 // The main window's additions for seeing and working with the picture: zoom,
 // the status bar, the growing picture, errors that lead to their line, formula
 // colours, and the other ways of opening files.
+#include <QCursor>
 #include <QFileInfo>
 #include <QMenu>
 #include <QMimeData>
@@ -297,7 +298,7 @@ TEST(ErrorWindowPlace, BesideTheMainWindowOrOverThePicture) {
   EXPECT_EQ(at.y() + size.height(), picture.bottom() + 1);
   // Wider than the picture: it ends where the picture ends, and stays on the screen.
   EXPECT_EQ(ErrorWindowPlace(main, QRect(470, 250, 300, 400), QSize(600, 270), screen).x() + 600, 770);
-  EXPECT_EQ(ErrorWindowPlace(main, picture, QSize(600, 270), screen).x(), 0);
+  EXPECT_EQ(ErrorWindowPlace(main, picture, QSize(600, 270), screen).x() + 600, picture.right() + 1);
 }
 
 // Fit zoom with a fractional factor: the last row and column of the canvas

@@ -1,4 +1,6 @@
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStorageInfo>
@@ -192,6 +194,9 @@ TEST(ProgramFoldersFromTheBuildFolder, AreBesideTheExecutable) {
   EXPECT_EQ(HelpForm->Folder, self + "/Help");
   EXPECT_EQ(MainForm->DocMng.InitialDir, self + "/作品");
   EXPECT_TRUE(Exists(self + "/作品"));
+  // Untouched copies of the shipped templates, to restore them from.
+  EXPECT_EQ(TempMngForm->ShippedFolder, self + "/shipped/Template");
+  EXPECT_EQ(Slurp(self + "/shipped/Template/プラズマ.qtp"), Slurp(self + "/Template/プラズマ.qtp"));
   DestroyWindows();
 }
 
@@ -267,6 +272,13 @@ std::string Trashed(const std::string &from, const std::string &name) {
   return {};
 }
 
+// Empties the trash of one file (its entry and its information).
+void Forget(const std::string &inTrash) {
+  const QFileInfo file(QString::fromStdString(inTrash));
+  std::remove(inTrash.c_str());
+  QFile::remove(file.dir().filePath("../info/" + file.fileName() + ".trashinfo"));
+}
+
 }  // namespace
 
 // Deleting or replacing a template loses nothing (the trash has it), and the
@@ -293,7 +305,7 @@ TEST_F(TemplateHelpTest, TemplatesGoToTheTrashAndShippedOnesComeBack) {
   const std::string replaced = Trashed(Dir.Path, mine + ".qtp");
   ASSERT_FALSE(replaced.empty()) << "the replaced template is in the trash";
   EXPECT_EQ(Slurp(replaced), "r = 3\r\n");
-  std::remove(replaced.c_str());
+  Forget(replaced);
   TempMngForm->TempListBox->setCurrentRow(
       static_cast<int>(Names(TempMngForm->TempListBox).indexOf(QString::fromStdString(mine))));
   QTest::mouseClick(TempMngForm->DelButton, Qt::LeftButton);
@@ -301,7 +313,7 @@ TEST_F(TemplateHelpTest, TemplatesGoToTheTrashAndShippedOnesComeBack) {
   const std::string deleted = Trashed(Dir.Path, mine + ".qtp");
   ASSERT_FALSE(deleted.empty()) << "the deleted template is in the trash";
   EXPECT_EQ(Slurp(deleted), "r = x\r\n");
-  std::remove(deleted.c_str());
+  Forget(deleted);
   TempMngForm->hide();
 
   // The shipped ones: プラズマ changed, モアレ gone.
