@@ -62,3 +62,15 @@ TEST(Content, TheFunctionListNamesEveryFunction) {
                         "random(", "randomize("})
     EXPECT_NE(all.find(f), std::string::npos) << f;
 }
+
+// What a user looks for in the help: the ways of seeing and working with the
+// picture, and where things are.
+TEST(Content, TheHelpTellsHowToWorkWithTheWindow) {
+  std::string all;
+  for (const char *topic : {"使い方", "ファイル"})
+    for (const std::string &line : Load(Build + "/Help/" + topic + ".txt")) all += line + "\n";
+  for (const char *said : {"Ctrl+0", "Ctrl+1", "ホイール", "ステータスバー", "描き終わった列", "Esc", "ダブルクリック",
+                           "最近使ったファイル", "コマンドライン", "ドロップ", "~/.local/share/velmora", "F1",
+                           "ごみ箱", "付属のテンプレートを元に戻す"})
+    EXPECT_NE(all.find(said), std::string::npos) << said;
+}

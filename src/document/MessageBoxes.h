@@ -2,6 +2,7 @@
 // How the document classes talk to the user: modal message boxes with a text,
 // a caption and flags, answered with the button pressed. The desktop program
 // shows real boxes; the command line and the tests record them.
+#include <exception>
 #include <functional>
 #include <string>
 #include <vector>
@@ -11,11 +12,18 @@ namespace velmora {
 class TMessageBoxes {
  public:
   // Flags and answers as the platform numbers them.
-  enum : int { Ok = 0, YesNoCancel = 3, Stop = 0x10, Exclamation = 0x30 };
+  enum : int { Ok = 0, YesNoCancel = 3, YesNo = 4, Stop = 0x10, Question = 0x20, Exclamation = 0x30 };
   enum : int { IdOk = 1, IdCancel = 2, IdYes = 6, IdNo = 7 };
 
   virtual ~TMessageBoxes() = default;
   virtual int ShowMessage(const std::string &text, const std::string &caption, int flags) = 0;
+};
+
+// A failure whose message box has been shown already: it ends the command and
+// nothing more is said.
+class TReportedFailure : public std::exception {
+ public:
+  const char *what() const noexcept override { return "reported already"; }
 };
 
 // Keeps every box and answers each with `Answer`.

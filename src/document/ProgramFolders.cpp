@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <iterator>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -82,7 +84,38 @@ void FillOnce(const std::string &folder, const std::string &shipped) {
   if (all && !error) std::ofstream(marker) << "Velmora 2\n";
 }
 
+bool ReadAll(const std::string &path, std::string &bytes) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
 }  // namespace
+
+std::vector<std::string> DifferingShippedFiles(const std::string &folder, const std::string &shipped,
+                                               std::vector<bool> *changed) {
+  std::vector<std::string> names;
+  std::error_code error;
+  std::filesystem::directory_iterator it(shipped, error), end;
+  if (error) return names;
+  for (; it != end; it.increment(error)) {
+    if (!it->is_regular_file(error) || it->path().filename().string()[0] == '.') continue;
+    names.push_back(it->path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  std::vector<std::string> differing;
+  if (changed) changed->clear();
+  for (const std::string &name : names) {
+    std::string original, current;
+    if (!ReadAll(shipped + "/" + name, original)) continue;
+    const bool present = ::access((folder + "/" + name).c_str(), F_OK) == 0;
+    if (present && ReadAll(folder + "/" + name, current) && current == original) continue;
+    differing.push_back(name);
+    if (changed) changed->push_back(present);
+  }
+  return differing;
+}
 
 std::string ShippedDataFolder(const std::string &executableFolder) {
   const std::string folder = executableFolder + "/" VELMORA_SHIPPED_DATA_FROM_BIN;
@@ -101,6 +134,9 @@ TProgramFolders ChooseProgramFolders(const std::string &executableFolder, const 
   folders.Template = base + "/Template";
   folders.Help = base + "/Help";
   folders.Works = base + "/作品";
+  const std::string installed = ShippedDataFolder(executableFolder);
+  const std::string shipped = installed.empty() ? executableFolder + "/shipped" : installed;
+  if (IsFolder(shipped + "/Template")) folders.ShippedTemplate = shipped + "/Template";
   return folders;
 }
 

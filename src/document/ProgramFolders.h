@@ -5,6 +5,7 @@
 // otherwise in the user's own data folder, filled once from the shipped,
 // read-only copies. Toolkit-free: the Qt layer passes the user's data folder.
 #include <string>
+#include <vector>
 
 namespace velmora {
 
@@ -12,6 +13,9 @@ struct TProgramFolders {
   std::string Template;  // .qtp templates
   std::string Help;      // .txt help topics
   std::string Works;     // 作品: where the document dialogs start
+  // The program's own templates, untouched, to restore from ("" when none
+  // ship): the installed data folder's, or the build folder's "shipped" copy.
+  std::string ShippedTemplate;
   bool BesideExecutable = true;
 };
 
@@ -34,6 +38,11 @@ void PrepareUserFolders(const TProgramFolders &folders, const std::string &shipp
 
 // Both together, as the program does on start.
 TProgramFolders SetUpProgramFolders(const std::string &executableFolder, const std::string &userDataFolder);
+
+// The names of the files in `shipped` that are missing from `folder` or hold
+// other bytes there, sorted; `changed` tells which of them exist in `folder`.
+std::vector<std::string> DifferingShippedFiles(const std::string &folder, const std::string &shipped,
+                                               std::vector<bool> *changed = nullptr);
 
 // The marker file written into a user folder once the shipped files are in.
 extern const char *const ShippedCopyMarker;

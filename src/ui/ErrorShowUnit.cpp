@@ -3,6 +3,8 @@
 #include <QFrame>
 #include <QMouseEvent>
 #include <QRegularExpression>
+#include <QScreen>
+#include <algorithm>
 #include <QTextBlock>
 #include <QLabel>
 #include <QVBoxLayout>
@@ -78,14 +80,33 @@ bool TErrorShowForm::eventFilter(QObject *watched, QEvent *event) {
 
 void TErrorShowForm::ClearErrors() { ErrorsMemo->clear(); }
 
-void TErrorShowForm::ShowFront() {
+QPoint ErrorWindowPlace(const QRect &mainFrame, const QRect &pictureSide, const QSize &frameSize, const QRect &screen) {
+  const int w = frameSize.width(), h = frameSize.height();
+  const int top = std::clamp(mainFrame.top(), screen.top(), std::max(screen.top(), screen.bottom() + 1 - h));
+  if (mainFrame.right() + w <= screen.right()) return {mainFrame.right() + 1, top};
+  if (mainFrame.left() - w >= screen.left()) return {mainFrame.left() - w, top};
+  // Over the picture, right-aligned with it when wider, and low.
+  int x = pictureSide.left() + std::max(0, (pictureSide.width() - w) / 2);
+  if (x + w > pictureSide.right() + 1) x = pictureSide.right() + 1 - w;
+  x = std::clamp(x, screen.left(), std::max(screen.left(), screen.right() + 1 - w));
+  const int y = std::clamp(pictureSide.bottom() + 1 - h, screen.top(), std::max(screen.top(), screen.bottom() + 1 - h));
+  return {x, y};
+}
+
+void TErrorShowForm::ShowFront(bool activate) {
   if (!ShownBefore && MainWindow) {
-    move(MainWindow->geometry().center() - rect().center());
+    const QScreen *screen = MainWindow->screen();
+    const QRect frame = MainWindow->frameGeometry();
+    const QSize decoration = frame.size() - MainWindow->geometry().size();
+    const QRect picture = PictureSide ? QRect(PictureSide->mapToGlobal(QPoint(0, 0)), PictureSide->size()) : frame;
+    move(ErrorWindowPlace(frame, picture, size() + decoration,
+                          screen ? screen->availableGeometry() : QRect(QPoint(0, 0), QSize(1 << 20, 1 << 20))));
     ShownBefore = true;
   }
+  setAttribute(Qt::WA_ShowWithoutActivating, !activate);
   show();
   raise();
-  activateWindow();
+  if (activate) activateWindow();
 }
 
 }  // namespace velmora

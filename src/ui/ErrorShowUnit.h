@@ -13,6 +13,11 @@ struct TErrorPlace {
 };
 bool ErrorPlaceOf(const std::string &errorLine, TErrorPlace &place);
 
+// Where the error window's frame of `frameSize` goes: beside the main window
+// (right, then left) when the screen has room, else over the lower part of the
+// picture side, so that the memo lines an error leads to stay visible.
+QPoint ErrorWindowPlace(const QRect &mainFrame, const QRect &pictureSide, const QSize &frameSize, const QRect &screen);
+
 class TErrorShowForm : public QWidget {
   Q_OBJECT
  public:
@@ -32,8 +37,12 @@ class TErrorShowForm : public QWidget {
   QPlainTextEdit *ErrorsMemo;
   TErrorLines ErrorLines;
   void ClearErrors();
-  // Modeless, brought to the front; centred on the main window the first time.
-  void ShowFront();
+  // Modeless, brought to the front; the first time placed where it leaves the
+  // memos free (see ErrorWindowPlace). Without `activate` the keyboard stays
+  // where it is (after a paint the user goes on typing).
+  void ShowFront(bool activate = true);
+  // The part of the main window the error window may cover (the picture).
+  QWidget *PictureSide = nullptr;
 
  signals:
   // A line naming a memo line was double-clicked.

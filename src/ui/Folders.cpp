@@ -1,5 +1,8 @@
 #include "ui/Folders.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 #include "text/Paths.h"
@@ -15,6 +18,21 @@ const TProgramFolders &ProgramFolders() {
                                data.isEmpty() ? std::string() : (data + QStringLiteral("/velmora")).toStdString());
   }();
   return folders;
+}
+
+bool MoveToTrash(const std::string &path, std::string *inTrash) {
+  QString where;
+  if (!QFile::moveToTrash(QString::fromStdString(path), &where)) return false;
+  if (inTrash) *inTrash = where.toStdString();
+  return true;
+}
+
+bool PutBackFromTrash(const std::string &inTrash, const std::string &path) {
+  const QFileInfo trashed(QString::fromStdString(inTrash));
+  if (!QFile::rename(trashed.filePath(), QString::fromStdString(path))) return false;
+  // The trash keeps "files/NAME" and "info/NAME.trashinfo".
+  QFile::remove(trashed.dir().filePath(QStringLiteral("../info/") + trashed.fileName() + QStringLiteral(".trashinfo")));
+  return true;
 }
 
 }  // namespace velmora

@@ -64,9 +64,13 @@ void TMainForm::SetMemoLines(QPlainTextEdit *memo, const TStringList &lines) {
 }
 
 bool TMainForm::OpenDocument(const std::string &fileName) {
-  // A file that exists but cannot be read ends the command with its reason;
-  // the window keeps everything it showed.
-  if (!Document.Read(fileName) && !Document.ErrorMessage.empty()) throw std::runtime_error(Document.ErrorMessage);
+  // A file that cannot be taken ends the command with its reason (a box the
+  // reader showed itself, or its message); the window keeps everything it
+  // showed, so a later save cannot go over a file that was never read.
+  if (!Document.Read(fileName)) {
+    if (!Document.ErrorMessage.empty()) throw std::runtime_error(Document.ErrorMessage);
+    throw TReportedFailure();
+  }
   UpdateCaption(fileName);
   Recent.Add(QString::fromStdString(fileName));
   TWork work;

@@ -15,6 +15,13 @@
 
 namespace velmora {
 
+int MathErrorCount(const TStringList &errorLines) {
+  // "数学エラー...", one line per error, and when cut an empty line and the notice.
+  if (errorLines.empty() || errorLines.front() != "数学エラー...") return 0;
+  const int lines = static_cast<int>(errorLines.size()) - 1;
+  return lines > static_cast<int>(MaxMathErrorLines) ? static_cast<int>(MaxMathErrorLines) + 1 : lines;
+}
+
 void TMainForm::ShowPicture() {
   ImgScrollBox->SetImage(ToQImage(Picture));
   ShowSizeAndZoom();
@@ -40,6 +47,8 @@ void TMainForm::Paint1Click() {
   ProgressBar->setValue(0);
   Ticks = 0;
   Job->Start(Arithmetic, MemoLines(ConstsMemo), MemoLines(MCMemo), Picture, GrowingPicture);
+  FocusBeforePaint = focusWidget();
+  WasActiveBeforePaint = isActiveWindow();
   SetPaintingState(true);
   ProgressTimer->start();
 }
@@ -66,11 +75,11 @@ void TMainForm::ShowPaintedColumns() {
 
 void TMainForm::SetPaintingState(bool painting) {
   // Nothing the paint reads may change under it: no typing, no menu command.
+  // Zooming only changes the view: it stays, by key and from the menu.
   ConstsMemo->setEnabled(!painting);
   MCMemo->setEnabled(!painting);
-  menuBar()->setEnabled(!painting);
   for (QAction *a : {New1, Open1, Save1, SaveAs1, Exit1, ErrorForm1, Paint1, SaveGraphics1, OpenGraphics1, ChangeSize1,
-                     ColorToNum1, Template1, TempMng1, Help2, A1})
+                     ColorToNum1, Template1, TempMng1, RestoreTemplates1, Help2, A1})
     a->setEnabled(!painting);
   RecentMenu->setEnabled(!painting);
   PaintButton->setText(painting ? QStringLiteral("中止(Esc)") : QStringLiteral("描画(&P)"));
@@ -85,7 +94,14 @@ void TMainForm::FinishPaint() {
   const TPaintResult &outcome = Job->Outcome;
   if (outcome.Painted) {
     Picture = std::move(Job->Painted);
-    ShowStatus(QStringLiteral("描画しました（%1 秒）．").arg(Job->Seconds, 0, 'f', 2));
+    const QString done = QStringLiteral("描画しました（%1 秒）．").arg(Job->Seconds, 0, 'f', 2);
+    const int mathErrors = MathErrorCount(outcome.ErrorLines);
+    QString said = done;
+    if (mathErrors > static_cast<int>(MaxMathErrorLines))
+      said += QStringLiteral("数学エラーが %1 件を超えました．").arg(static_cast<int>(MaxMathErrorLines));
+    else if (mathErrors > 0)
+      said += QStringLiteral("数学エラーが %1 件ありました．").arg(mathErrors);
+    ShowStatus(said);
   } else if (outcome.Cancelled) {
     ShowStatus(QStringLiteral("描画を中止しました．"));
   } else {
@@ -98,9 +114,20 @@ void TMainForm::FinishPaint() {
   for (const std::string &line : outcome.ErrorLines) ErrorShowForm->ErrorLines.Add(line);
   ErrorShowForm->ErrorsMemo->moveCursor(QTextCursor::Start);  // the first error, not the last
   if (!outcome.Painted) MarkErrorLines(outcome.ErrorLines);
-  if (ErrorShowForm->ErrorLines.Count() > 0) ErrorShowForm->ShowFront();
+  if (ErrorShowForm->ErrorLines.Count() > 0) ErrorShowForm->ShowFront(false);
+  RestoreFocus();
   if (!Job->Failure.empty()) ShowError(Job->Failure);
   emit PaintFinished();
+}
+
+void TMainForm::RestoreFocus() {
+  // The memos keep their cursors while disabled; only the focus has to come back.
+  QWidget *target = FocusBeforePaint;
+  if (!target || !target->isEnabled() || target->window() != this) target = MCMemo;
+  target->setFocus(Qt::OtherFocusReason);
+  // The error window may have come up meanwhile; it must not take the keys.
+  if (WasActiveBeforePaint && !isActiveWindow()) activateWindow();
+  FocusBeforePaint = nullptr;
 }
 
 void TMainForm::ChangeSize1Click() {

@@ -260,6 +260,10 @@ void TMainForm::BuildMenu() {
   A1 = add(help, "A1", "バージョン情報(&A)...", &TMainForm::A1Click);
 
   // Additions, after each menu's own entries.
+  RestoreTemplates1 = add(tool, "RestoreTemplates1", "付属のテンプレートを元に戻す(&S)...",
+                          &TMainForm::RestoreTemplates1Click);
+  // 表示(&H) and ヘルプ(&H) share their access key: F1 always reaches the help.
+  Help2->setShortcut(QKeySequence(Qt::Key_F1));
   file->addSeparator();
   RecentMenu = file->addMenu(QStringLiteral("最近使ったファイル(&R)"));
   RecentMenu->setObjectName("RecentMenu");
@@ -298,8 +302,11 @@ void TMainForm::BuildStatusBar() {
 }
 
 void TMainForm::Command(const std::function<void()> &command) {
+  // A message speaks of the last thing done; a new command makes it stale.
+  statusBar()->clearMessage();
   try {
     command();
+  } catch (const TReportedFailure &) {
   } catch (const std::bad_alloc &) {
     ShowError(OutOfMemoryText);
   } catch (const std::exception &e) {
@@ -349,6 +356,10 @@ void TMainForm::TempMng1Click() {
   TempMngForm->exec();
 }
 void TMainForm::Help2Click() { ShowFront(HelpForm); }
+void TMainForm::RestoreTemplates1Click() {
+  TempForm->hide();
+  if (TempMngForm->RestoreShipped()) ShowStatus(QStringLiteral("付属のテンプレートを元に戻しました．"));
+}
 void TMainForm::A1Click() {
   AboutForm->move(geometry().center() - AboutForm->rect().center());
   AboutForm->exec();
@@ -367,14 +378,18 @@ void TMainForm::showEvent(QShowEvent *event) {
 }
 
 void TMainForm::closeEvent(QCloseEvent *event) {
+  // The question comes first: a paint is given up only when the window goes.
+  bool mayClose = false;
+  Command([&] { mayClose = DocMng.CloseQuery(); });
+  if (!mayClose) {
+    event->ignore();
+    return;
+  }
   if (Painting()) {
     CancelPaint();
     FinishPaint();
   }
-  bool mayClose = false;
-  Command([&] { mayClose = DocMng.CloseQuery(); });
-  if (mayClose) event->accept();
-  else event->ignore();
+  event->accept();
 }
 
 }  // namespace velmora

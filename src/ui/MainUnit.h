@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
@@ -60,6 +61,8 @@ class TMainForm : public QMainWindow {
   QPushButton *PaintButton;
   QAction *New1, *Open1, *Save1, *SaveAs1, *Exit1, *ErrorForm1, *Paint1, *SaveGraphics1, *OpenGraphics1,
       *ChangeSize1, *ColorToNum1, *Template1, *TempMng1, *Help2, *A1;
+  // After ツール's own entries: puts the shipped templates back.
+  QAction *RestoreTemplates1;
   // After the menus' own entries: zoom, and the recent documents.
   QAction *ZoomFit1, *ZoomActual1, *ZoomIn1, *ZoomOut1;
   QMenu *RecentMenu;
@@ -83,6 +86,7 @@ class TMainForm : public QMainWindow {
   void TempMng1Click();
   void Help2Click();
   void A1Click();
+  void RestoreTemplates1Click();
 
   // Painting runs on its own thread; meanwhile the window shows progress and
   // the finished columns, and takes only Esc or the paint button, which cancels.
@@ -152,10 +156,15 @@ class TMainForm : public QMainWindow {
   void ShowError(const std::string &text);
 
   TPaintJob *Job = nullptr;
+  // Where the keyboard focus was when the paint started: disabling the memos
+  // takes it away, and the next keystrokes belong there again.
+  QPointer<QWidget> FocusBeforePaint;
+  bool WasActiveBeforePaint = false;
   QTimer *ProgressTimer = nullptr;
   int Ticks = 0;
   void SetPaintingState(bool painting);
   void FinishPaint();
+  void RestoreFocus();
   void MarkErrorLines(const TStringList &errorLines);
   void ClearMarks(QPlainTextEdit *memo);
   void FillRecentMenu();
@@ -167,6 +176,10 @@ extern TMainForm *MainForm;
 
 // What the standard error box says when memory ran out.
 extern const char *const OutOfMemoryText;
+
+// How many math errors a paint's error lines report; MaxMathErrorLines + 1
+// when the report was cut.
+int MathErrorCount(const TStringList &errorLines);
 
 // The caption of the main window for a document file name.
 QString MainCaption(const std::string &fileName);

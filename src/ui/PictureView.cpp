@@ -1,5 +1,6 @@
 #include "ui/PictureView.h"
 
+#include <QCursor>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPaintEvent>
@@ -46,13 +47,15 @@ class TPictureView::TCanvas : public QWidget {
     const int y1 = std::min(image.height(), static_cast<int>(std::ceil((area.bottom() + 1) / zoom)));
     if (x0 >= x1 || y0 >= y1) return;
     painter.setRenderHint(QPainter::SmoothPixmapTransform, zoom < 1);
-    painter.drawImage(QRectF(x0 * zoom, y0 * zoom, (x1 - x0) * zoom, (y1 - y0) * zoom), image,
+    // The canvas is the zoomed size rounded up: the last column and row of
+    // pixels reach its edge, or a strip of it would keep what was there before.
+    const double right = x1 == image.width() ? width() : x1 * zoom;
+    const double bottom = y1 == image.height() ? height() : y1 * zoom;
+    painter.drawImage(QRectF(x0 * zoom, y0 * zoom, right - x0 * zoom, bottom - y0 * zoom), image,
                       QRectF(x0, y0, x1 - x0, y1 - y0));
   }
   void mouseMoveEvent(QMouseEvent *event) override {
-    int x, y;
-    if (View->PixelAt(event->position().toPoint(), x, y)) emit View->PixelHovered(x, y);
-    else emit View->PixelHovered(-1, -1);
+    View->Hover(event->position().toPoint());
     QWidget::mouseMoveEvent(event);
   }
   void wheelEvent(QWheelEvent *event) override {
@@ -73,15 +76,31 @@ TPictureView::TPictureView(QWidget *parent) : QScrollArea(parent), CanvasWidget(
   setWidgetResizable(false);
   setAlignment(Qt::AlignLeft | Qt::AlignTop);
   viewport()->installEventFilter(this);
+  for (QScrollBar *bar : {horizontalScrollBar(), verticalScrollBar()})
+    connect(bar, &QScrollBar::valueChanged, this, [this] { RefreshHover(); });
 }
 
 QWidget *TPictureView::Canvas() const { return CanvasWidget; }
+
+void TPictureView::Hover(QPoint canvasPoint) {
+  int x, y;
+  if (PixelAt(canvasPoint, x, y)) emit PixelHovered(x, y);
+  else emit PixelHovered(-1, -1);
+}
+
+void TPictureView::RefreshHover() {
+  // The picture moved or changed under a mouse that did not.
+  const QPoint mouse = QCursor::pos();
+  if (!isVisible() || !viewport()->rect().contains(viewport()->mapFromGlobal(mouse))) return;
+  Hover(CanvasWidget->mapFromGlobal(mouse));
+}
 
 void TPictureView::SetImage(QImage image) {
   const bool resized = image.size() != Shown.size();
   Shown = std::move(image);
   if (resized) ApplyZoom(Fit ? FitZoom() : ZoomFactor, QPoint(-1, -1));
   CanvasWidget->update();
+  RefreshHover();
 }
 
 void TPictureView::ColumnsChanged(int first, int end) {
@@ -140,7 +159,10 @@ void TPictureView::ApplyZoom(double zoom, QPoint anchor) {
   horizontalScrollBar()->setValue(static_cast<int>(std::lround(px * zoom - anchor.x())));
   verticalScrollBar()->setValue(static_cast<int>(std::lround(py * zoom - anchor.y())));
   CanvasWidget->update();
-  if (changed) emit ZoomChanged();
+  if (changed) {
+    emit ZoomChanged();
+    RefreshHover();
+  }
 }
 
 bool TPictureView::PixelAt(QPoint canvasPoint, int &x, int &y) const {

@@ -40,6 +40,9 @@ class TPictureView : public QScrollArea {
 
   // The picture pixel under a point of the canvas; false outside the picture.
   bool PixelAt(QPoint canvasPoint, int &x, int &y) const;
+  // Tells PixelHovered again for a mouse over the view that has not moved
+  // (the view scrolled or zoomed, or the picture changed under it).
+  void RefreshHover();
 
  signals:
   void ZoomChanged();
@@ -57,6 +60,7 @@ class TPictureView : public QScrollArea {
   double ZoomFactor = 1;
   bool Fit = false;
   void ApplyZoom(double zoom, QPoint anchor);
+  void Hover(QPoint canvasPoint);
   double FitZoom() const;
 };
 

@@ -3,6 +3,7 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 
 namespace velmora {
 
@@ -11,7 +12,18 @@ int TQtMessageBoxes::ShowMessage(const std::string &text, const std::string &cap
   box.setWindowTitle(Q(caption));
   box.setText(Q(text));
   const int icon = flags & 0xF0;
-  box.setIcon(icon == Exclamation ? QMessageBox::Warning : icon == Stop ? QMessageBox::Critical : QMessageBox::NoIcon);
+  box.setIcon(icon == Exclamation ? QMessageBox::Warning
+              : icon == Stop      ? QMessageBox::Critical
+              : icon == Question  ? QMessageBox::Question
+                                  : QMessageBox::NoIcon);
+  if ((flags & 0x0F) == YesNo) {
+    QAbstractButton *yes = box.addButton(QStringLiteral("はい(&Y)"), QMessageBox::YesRole);
+    QAbstractButton *no = box.addButton(QStringLiteral("いいえ(&N)"), QMessageBox::NoRole);
+    box.setDefaultButton(static_cast<QPushButton *>(no));
+    box.setEscapeButton(no);
+    box.exec();
+    return box.clickedButton() == yes ? IdYes : IdNo;
+  }
   if ((flags & 0x0F) == YesNoCancel) {
     QAbstractButton *yes = box.addButton(QStringLiteral("はい(&Y)"), QMessageBox::YesRole);
     QAbstractButton *no = box.addButton(QStringLiteral("いいえ(&N)"), QMessageBox::NoRole);
@@ -28,8 +40,42 @@ int TQtMessageBoxes::ShowMessage(const std::string &text, const std::string &cap
   return IdOk;
 }
 
+QString SuffixOfFilter(const QString &filter, const QString &fallback) {
+  // "PNG イメージ (*.png)" -> "png"; "(*.jpg *.jpeg)" -> "jpg"; "(*)" -> fallback.
+  static const QRegularExpression pattern(QStringLiteral("\\*\\.([A-Za-z0-9]+)"));
+  const qsizetype open = filter.lastIndexOf(QLatin1Char('('));
+  const QRegularExpressionMatch first = pattern.match(open < 0 ? QString() : filter.mid(open));
+  return first.hasMatch() ? first.captured(1) : fallback;
+}
+
+namespace {
+
+// A save dialog whose name typed without extension takes the extension of the
+// chosen type: asked once more when it is accepted, since the filter may have
+// been chosen in ways that send no signal.
+class TSaveFileDialog : public QFileDialog {
+ public:
+  TSaveFileDialog(QWidget *parent, const QString &title, const QString &folder, const QString &filter,
+                  QString fallback)
+      : QFileDialog(parent, title, folder, filter), Fallback(std::move(fallback)) {
+    connect(this, &QFileDialog::filterSelected, this, [this](const QString &chosen) { Follow(chosen); });
+  }
+  void Follow(const QString &filter) {
+    if (!Fallback.isEmpty()) setDefaultSuffix(SuffixOfFilter(filter, Fallback));
+  }
+  void accept() override {
+    Follow(selectedNameFilter());
+    QFileDialog::accept();
+  }
+
+ private:
+  QString Fallback;
+};
+
+}  // namespace
+
 bool TQtFileDialog::Execute(std::string &fileName) {
-  QFileDialog dialog(Parent, Title, Q(InitialDir), Filter);
+  TSaveFileDialog dialog(Parent, Title, Q(InitialDir), Filter, Mode == TMode::Save ? DefaultSuffix : QString());
   dialog.setOption(QFileDialog::ReadOnly, false);
   if (Mode == TMode::Open) {
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
@@ -38,7 +84,7 @@ bool TQtFileDialog::Execute(std::string &fileName) {
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
-    if (!DefaultSuffix.isEmpty()) dialog.setDefaultSuffix(DefaultSuffix);
+    dialog.Follow(dialog.selectedNameFilter());
   }
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
   fileName = dialog.selectedFiles().first().toStdString();

@@ -19,6 +19,10 @@ class TQtMessageBoxes : public TMessageBoxes {
   QWidget *Parent;
 };
 
+// The extension a file filter names first ("png" for "PNG イメージ (*.png)"),
+// `fallback` when it names none ("(*)").
+QString SuffixOfFilter(const QString &filter, const QString &fallback);
+
 class TQtFileDialog : public TFileDialog {
  public:
   enum class TMode { Open, Save };

@@ -48,7 +48,15 @@ bool TResizeForm::eventFilter(QObject *watched, QEvent *event) {
   if (event->type() == QEvent::KeyPress) {
     const int key = static_cast<QKeyEvent *>(event)->key();
     if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-      focusNextChild();
+      // In the fields Enter moves on like Tab (width, height, OK); on a
+      // button it presses that button.
+      if (auto *button = qobject_cast<QPushButton *>(watched)) {
+        button->click();
+      } else {
+        // The focus frame shows as after Tab: the user is moving by keyboard.
+        setAttribute(Qt::WA_KeyboardFocusChange);
+        focusNextChild();
+      }
       return true;
     }
   }

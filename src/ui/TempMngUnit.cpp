@@ -6,6 +6,8 @@
 #include <QSplitter>
 #include <QVBoxLayout>
 #include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "document/DocumentManager.h"
 #include "text/LineList.h"
@@ -22,7 +24,7 @@ TTempMngForm::TTempMngForm(QWidget *mainWindow)
     : QDialog(mainWindow), TempListBox(new TNameList), TempMemo(new QPlainTextEdit), NameEdit(new QLineEdit),
       OKButton(new QPushButton(QStringLiteral("OK"))), NewButton(new QPushButton(QStringLiteral("新規(&N)"))),
       SaveButton(new QPushButton(QStringLiteral("保存(&S)"))), DelButton(new QPushButton(QStringLiteral("削除(&D)"))),
-      Folder(ProgramFolders().Template), MainWindow(mainWindow) {
+      Folder(ProgramFolders().Template), ShippedFolder(ProgramFolders().ShippedTemplate), MainWindow(mainWindow) {
   setObjectName("TempMngForm");
   setWindowTitle(QStringLiteral("テンプレートの管理"));
   setModal(true);
@@ -100,6 +102,42 @@ void TTempMngForm::ShowSelected() {
   NameEdit->setText(name);
 }
 
+bool TTempMngForm::RestoreShipped() {
+  if (ShippedFolder.empty()) {
+    windows::ShowError(Boxes, "付属のテンプレートが見つかりません．");
+    return false;
+  }
+  std::vector<bool> changed;
+  const std::vector<std::string> names = DifferingShippedFiles(Folder, ShippedFolder, &changed);
+  if (names.empty()) {
+    Boxes->ShowMessage("付属のテンプレートはすべてそろっています．", "テンプレート", TMessageBoxes::Ok);
+    return false;
+  }
+  std::string list;
+  for (std::size_t i = 0; i < names.size(); ++i)
+    list += "\n" + text::ChangeExtension(names[i], "") + (changed[i] ? "（変更されています）" : "（ありません）");
+  const std::string question = "次の付属のテンプレートを元に戻します．\n変更されたものはごみ箱に移します．よろしいですか？\n" + list;
+  if (Boxes->ShowMessage(question, "テンプレート", TMessageBoxes::YesNo) != TMessageBoxes::IdYes) return false;
+  text::EnsureFolder(Folder);
+  std::string failures;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const std::string path = Folder + "/" + names[i];
+    std::string bytes, error, trashed;
+    if (!text::ReadFileBytes(ShippedFolder + "/" + names[i], bytes, error)) {
+      failures += error + "\n";
+      continue;
+    }
+    if (changed[i]) MoveToTrash(path, &trashed);
+    if (!text::WriteFileAtomically(path, bytes, error)) {
+      if (!trashed.empty()) PutBackFromTrash(trashed, path);
+      failures += error + "\n";
+    }
+  }
+  if (!failures.empty()) windows::ShowError(Boxes, failures);
+  if (isVisible()) RefreshList();
+  return failures.empty();
+}
+
 void TTempMngForm::NewButtonClick() {
   NameEdit->clear();
   TempMemo->clear();
@@ -116,8 +154,21 @@ void TTempMngForm::SaveButtonClick() {
                                   "」はファイル名に使えません（\"/\" を含む名前や空の名前は使えません）．");
     return;
   }
-  std::string error;
-  if (!text::SaveLineList(Folder + "/" + fileName, MemoLines(TempMemo), error, &Codes)) {
+  // A template replaced by other text goes to the trash first, so that one
+  // click cannot lose it.
+  // (A read-only file or a link is left to the save, which refuses the one
+  // and writes through the other.)
+  const std::string path = Folder + "/" + fileName;
+  const TStringList lines = MemoLines(TempMemo);
+  TStringList old;
+  std::string error, warning, trashed;
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), W_OK) == 0 &&
+      !(text::LoadLineList(path, old, error, &warning) && old == lines))
+    MoveToTrash(path, &trashed);
+  error.clear();
+  if (!text::SaveLineList(path, lines, error, &Codes)) {
+    if (!trashed.empty()) PutBackFromTrash(trashed, path);  // the old one stays where it was
     windows::ShowError(Boxes, error);
     return;
   }
@@ -127,7 +178,8 @@ void TTempMngForm::SaveButtonClick() {
 void TTempMngForm::DelButtonClick() {
   const int row = TempListBox->SelectedRow();
   if (row < 0) return;
-  std::remove((Folder + "/" + TempListBox->item(row)->text().toStdString() + ".qtp").c_str());
+  const std::string path = Folder + "/" + TempListBox->item(row)->text().toStdString() + ".qtp";
+  if (!MoveToTrash(path)) std::remove(path.c_str());  // no trash: deleted, as always
   RefreshList();
 }
 

@@ -20,6 +20,7 @@ class TTempMngForm : public QDialog {
   QLineEdit *NameEdit;
   QPushButton *OKButton, *NewButton, *SaveButton, *DelButton;
   std::string Folder;
+  std::string ShippedFolder;  // the program's own templates ("" when none ship)
   TMessageBoxes *Boxes = nullptr;
   // The codes of the template shown, written back when it is saved.
   text::TCp932Codes Codes;
@@ -30,6 +31,9 @@ class TTempMngForm : public QDialog {
   void NameEditChange();
   void SaveButtonClick();
   void DelButtonClick();
+  // Puts back the shipped templates that are missing or changed, after a
+  // question naming them; changed ones go to the trash. True when done.
+  bool RestoreShipped();
 
  protected:
   void showEvent(QShowEvent *event) override;

@@ -55,6 +55,7 @@ void CreateWindows() {
     auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), window);
     QObject::connect(escape, &QShortcut::activated, window, &QWidget::close);
   }
+  ErrorShowForm->PictureSide = MainForm->ImgScrollBox;
   QObject::connect(ErrorShowForm, &TErrorShowForm::PlaceChosen, MainForm, &TMainForm::GoToPlace);
   EarlierAlert = TMathErrorManager::Alert;
   TMathErrorManager::Alert = ShowMathAlert;

@@ -5,6 +5,7 @@
 #include <exception>
 #include <new>
 
+#include "document/MessageBoxes.h"
 #include "text/LineList.h"
 #include "ui/Language.h"
 #include "ui/MainUnit.h"
@@ -20,6 +21,7 @@ class TApplication : public QApplication {
   bool notify(QObject *receiver, QEvent *event) override {
     try {
       return QApplication::notify(receiver, event);
+    } catch (const velmora::TReportedFailure &) {
     } catch (const std::bad_alloc &) {
       QMessageBox::critical(activeWindow(), QStringLiteral("Velmora 2"), QString::fromUtf8(velmora::OutOfMemoryText));
     } catch (const std::exception &e) {

@@ -10,6 +10,9 @@ int main(int argc, char **argv) {
   // Settings (the recent documents) go to a folder of the run, not the user's own.
   QTemporaryDir config;
   qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+  // Templates the tests delete go to a trash of the run, not the user's own.
+  QTemporaryDir data;
+  qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
   velmora::PrepareJapaneseLocale();
   QApplication app(argc, argv);
   velmora::UseJapanese();  // as the program does at start

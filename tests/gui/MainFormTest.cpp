@@ -6,6 +6,10 @@
 #include <QApplication>
 #include <QKeySequence>
 #include <QSignalSpy>
+#include <QStatusBar>
+#include <QStyleOptionButton>
+#include <QLineEdit>
+#include <QFileInfo>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -23,6 +27,7 @@
 #include "paint/PictureFile.h"
 #include "ui/ErrorShowUnit.h"
 #include "ui/MainUnit.h"
+#include "ui/QtDialogs.h"
 #include "ui/ResizeUnit.h"
 #include "ui/AboutUnit.h"
 #include "ui/HelpUnit.h"
@@ -71,7 +76,7 @@ TEST_F(MainFormTest, StartsWithTheDocumentedWindow) {
                {MainForm->ColorToNum1, "カラーボックス(&B)", {}},
                {MainForm->Template1, "テンプレート(&M)", QKeySequence("Ctrl+T")},
                {MainForm->TempMng1, "テンプレートの管理(&R)", {}},
-               {MainForm->Help2, "ヘルプ(&M)", {}},
+               {MainForm->Help2, "ヘルプ(&M)", QKeySequence(Qt::Key_F1)},  // F1: the access key is shared
                {MainForm->A1, "バージョン情報(&A)...", {}}};
   for (const TItem &item : items) {
     EXPECT_EQ(item.Action->text(), QString::fromUtf8(item.Text));
@@ -508,5 +513,170 @@ TEST_F(MainFormTest, OpenAndSaveKeepTheCodesOfCharactersWithTwo) {
   Save.Answers = {Dir.File("new.vokt")};
   Trigger(MainForm->SaveAs1);
   EXPECT_NE(Slurp(Dir.File("new.vokt")).find("\x81\xE0\x81\xE6"), std::string::npos);
+}
+
+// A file that is not a document (random bytes, empty): one box with the
+// reason and nothing else changes, so Ctrl+S cannot go over the unread file.
+TEST_F(MainFormTest, AFileThatIsNoDocumentIsNotTakenAsOpened) {
+  const std::string good = Dir.File("good.vokt"), binary = Dir.File("binary.vokt"), empty = Dir.File("empty.vokt");
+  std::string noise;
+  for (int i = 0; i < 3000; ++i) noise.push_back(static_cast<char>((i * 7919 + 13) % 251));
+  velmora::test::Put(binary, noise);
+  velmora::test::Put(empty, "");
+  // On a fresh start nothing was saved: the work on screen must stay too.
+  Type(MainForm->MCMemo, "r = 7");
+  MainForm->DocMng.Modified = false;
+  Open.Answers = {binary};
+  Trigger(MainForm->Open1);
+  ASSERT_EQ(Boxes.Entries.size(), 1u);
+  EXPECT_EQ(Boxes.Entries[0].Text, "ファイルを処理できません．");
+  EXPECT_EQ(TMainForm::MemoLines(MainForm->MCMemo), (L{"r = 7"}));
+  EXPECT_EQ(MainForm->DocMng.FileName, MainForm->DocMng.NoFileName);
+  EXPECT_EQ(MainForm->windowTitle(), QStringLiteral("Velmora 2 ( NoFile )"));
+  EXPECT_TRUE(MainForm->Recent.Files().filter(QStringLiteral("binary.vokt")).isEmpty());
+
+  Type(MainForm->MCMemo, "r = 5");
+  MainForm->ResizeImage(50, 40);
+  Save.Answers = {good};
+  Trigger(MainForm->SaveAs1);
+  const std::string saved = Slurp(good);
+  Type(MainForm->MCMemo, "r = 6");
+  for (const std::string &bad : {binary, empty}) {
+    Boxes.Entries.clear();
+    Boxes.Answers = {TMessageBoxes::IdNo};
+    Open.Answers = {bad};
+    MainForm->statusBar()->clearMessage();
+    Trigger(MainForm->Open1);
+    ASSERT_EQ(Boxes.Entries.size(), 2u) << bad;  // the question, then the reason
+    EXPECT_EQ(Boxes.Entries[1].Text, "ファイルを処理できません．");
+    EXPECT_EQ(TMainForm::MemoLines(MainForm->MCMemo), (L{"r = 6"}));
+    EXPECT_EQ(MainForm->windowTitle(), MainCaption(good));
+    EXPECT_EQ(MainForm->DocMng.FileName, good);
+    EXPECT_TRUE(MainForm->DocMng.Modified);
+    EXPECT_EQ(MainForm->Picture.Width, 50);
+    EXPECT_TRUE(MainForm->statusBar()->currentMessage().isEmpty());
+    EXPECT_EQ(MainForm->Recent.Files().value(0), QString::fromStdString(good));
+  }
+  MainForm->DocMng.Modified = false;
+  Trigger(MainForm->Save1);
+  EXPECT_EQ(Slurp(binary), noise) << "the unread file is never written";
+  EXPECT_EQ(Slurp(empty), "");
+  EXPECT_NE(Slurp(good), saved) << "the save went to the open document";
+}
+
+// Edit, paint, edit: after a paint (done, failed or cancelled) the keys go
+// where they went before it, at the same place in the text.
+TEST_F(MainFormTest, TheKeyboardFocusComesBackAfterAPaint) {
+  MainForm->activateWindow();
+  QApplication::setActiveWindow(MainForm);
+  MainForm->ResizeImage(30, 20);
+  struct TCase {
+    QPlainTextEdit *Memo;
+    const char *Carpet;
+    bool Cancel;
+  } cases[] = {{MainForm->MCMemo, "r = x", false},
+               {MainForm->MCMemo, "r = (x", false},
+               {MainForm->ConstsMemo, "r = sqrt(x - 1)", false},
+               {MainForm->MCMemo, "r = 128 + 127*sin(x/10 + y/13)*cos(y/17)", true}};
+  for (const TCase &c : cases) {
+    if (c.Cancel) MainForm->ResizeImage(2500, 2500);
+    Type(MainForm->MCMemo, c.Carpet);
+    c.Memo->setFocus();
+    QTextCursor cursor = c.Memo->textCursor();
+    cursor.setPosition(2);
+    c.Memo->setTextCursor(cursor);
+    MainForm->activateWindow();
+    ASSERT_TRUE(WaitFor([&] { return QApplication::focusWidget() == c.Memo; }));
+    QTest::keyClick(MainForm, Qt::Key_P, Qt::ControlModifier);
+    ASSERT_TRUE(MainForm->Painting());
+    if (c.Cancel) QTest::keyClick(MainForm, Qt::Key_Escape);
+    MainForm->WaitForPaint();
+    // The window's own focus: which window is active is the window manager's
+    // (the error window may come up; the real-window tests see to that).
+    EXPECT_EQ(MainForm->focusWidget(), c.Memo) << c.Carpet;
+    EXPECT_EQ(c.Memo->textCursor().position(), 2) << c.Carpet;
+    const QString before = c.Memo->toPlainText();
+    if (MainForm->focusWidget()) QTest::keyClicks(MainForm->focusWidget(), "z");
+    EXPECT_EQ(c.Memo->toPlainText(), before.left(2) + "z" + before.mid(2)) << c.Carpet;
+  }
+}
+
+// Closing the window asks first; a paint is given up only when it closes.
+TEST_F(MainFormTest, ClosingDuringAPaintAsksBeforeCancellingIt) {
+  MainForm->ResizeImage(2500, 2500);
+  Type(MainForm->MCMemo, "r = 128 + 127*sin(x/10 + y/13)*cos(y/17)");
+  MainForm->Paint1->trigger();
+  ASSERT_TRUE(MainForm->Painting());
+  Boxes.Answers = {TMessageBoxes::IdCancel};
+  EXPECT_FALSE(MainForm->close());
+  ASSERT_EQ(Boxes.Entries.size(), 1u);
+  EXPECT_EQ(Boxes.Entries[0].Text, "変更を保存しますか？");
+  MainForm->WaitForPaint();
+  EXPECT_TRUE(MainForm->statusBar()->currentMessage().startsWith(QStringLiteral("描画しました")))
+      << MainForm->statusBar()->currentMessage().toStdString();
+  MainForm->Paint1->trigger();
+  ASSERT_TRUE(MainForm->Painting());
+  Boxes.Answers = {TMessageBoxes::IdNo};
+  EXPECT_TRUE(MainForm->close());
+  EXPECT_FALSE(MainForm->Painting());
+}
+
+// Enter moves through the fields to OK; on a button it presses that button,
+// which shows that it has the focus.
+TEST_F(MainFormTest, TheSizeDialogIsConfirmedWithEnter) {
+  bool focusShown = false;
+  WhenModal([&] {
+    ResizeForm->WidthEdit->setFocus();
+    ResizeForm->WidthEdit->setText("123");
+    QTest::keyClick(ResizeForm->WidthEdit, Qt::Key_Return);
+    ResizeForm->HeightEdit->setText("45");
+    QTest::keyClick(ResizeForm->HeightEdit, Qt::Key_Enter);
+    QStyleOptionButton option;
+    option.initFrom(ResizeForm->OKBtn);
+    focusShown = (option.state & QStyle::State_HasFocus) && (option.state & QStyle::State_KeyboardFocusChange);
+    QTest::keyClick(ResizeForm->OKBtn, Qt::Key_Return);
+    if (ResizeForm->isVisible()) ResizeForm->done(2);  // never left hanging
+  });
+  Trigger(MainForm->ChangeSize1);
+  EXPECT_TRUE(focusShown);
+  EXPECT_EQ(MainForm->Picture.Width, 123);
+  EXPECT_EQ(MainForm->Picture.Height, 45);
+  WhenModal([] {
+    ResizeForm->WidthEdit->setText("7");
+    ResizeForm->CancelBtn->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(ResizeForm->CancelBtn, Qt::Key_Return);
+    if (ResizeForm->isVisible()) ResizeForm->done(1);
+  });
+  Trigger(MainForm->ChangeSize1);
+  EXPECT_EQ(MainForm->Picture.Width, 123) << "Enter on キャンセル cancels";
+}
+
+// A picture name typed without extension takes the chosen type's; a typed
+// extension stays and decides the format.
+TEST_F(MainFormTest, APictureNameWithoutExtensionTakesTheChosenType) {
+  EXPECT_EQ(SuffixOfFilter(QStringLiteral("JPEGイメージ (*.jpg *.jpeg)"), "bmp"), QStringLiteral("jpg"));
+  EXPECT_EQ(SuffixOfFilter(QStringLiteral("すべてのファイル (*)"), "vokt"), QStringLiteral("vokt"));
+  MainForm->SavePicDialog = QtSavePic;
+  QtSavePic->InitialDir = Dir.Path;
+  struct TCase {
+    const char *Filter, *Typed, *File, *Magic;
+  } cases[] = {{"PNG イメージ (*.png)", "pic", "pic.png", "\x89PNG"},
+               {"JPEGイメージ (*.jpg *.jpeg)", "pic2", "pic2.jpg", "\xFF\xD8"},
+               {"ビットマップ (*.bmp)", "pic3", "pic3.bmp", "BM"},
+               {"PNG イメージ (*.png)", "pic4.bmp", "pic4.bmp", "BM"}};
+  for (const TCase &c : cases) {
+    WhenModal([&] {
+      auto *shown = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+      if (!shown) return;
+      shown->selectNameFilter(QString::fromUtf8(c.Filter));
+      if (auto *edit = shown->findChild<QLineEdit *>("fileNameEdit")) edit->setText(QString::fromUtf8(c.Typed));
+      static_cast<QDialog *>(shown)->accept();  // as the 保存 button does
+      if (shown->isVisible()) shown->reject();
+    });
+    Trigger(MainForm->SaveGraphics1);
+    const std::string bytes = Slurp(Dir.File(c.File));
+    EXPECT_EQ(bytes.substr(0, std::string(c.Magic).size()), c.Magic) << c.Typed << " as " << c.Filter;
+  }
+  EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(Dir.File("pic.bmp"))));
   EXPECT_TRUE(Boxes.Entries.empty());
 }

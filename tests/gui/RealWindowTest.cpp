@@ -9,6 +9,7 @@
 
 #include "../TestSupport.h"
 #include "GuiSupport.h"
+#include "ui/ErrorShowUnit.h"
 #include "ui/MainUnit.h"
 #include "ui/TempMngUnit.h"
 #include "ui/TempUnit.h"
@@ -98,5 +99,33 @@ TEST_F(RealWindow, ShowingAnOpenWindowAgainMakesItActive) {
     action->trigger();
     EXPECT_TRUE(WaitFor([window] { return window->isActiveWindow(); })) << action->text().toStdString();
     window->hide();
+  }
+}
+
+// Edit, paint, edit on a real display: the keys go back into the memo, also
+// when the paint failed and the error window came up, and that window leaves
+// the memos visible.
+TEST_F(RealWindow, AfterAPaintTheKeysGoBackIntoTheMemoAndTheErrorWindowLeavesItFree) {
+  ASSERT_TRUE(WaitFor([] { return QApplication::focusWidget() == MainForm->MCMemo; }));
+  MainForm->ResizeImage(60, 40);
+  QTest::keyClicks(MainForm->MCMemo, "r = (x");
+  QTest::keyClick(MainForm->MCMemo, Qt::Key_P, Qt::ControlModifier);
+  ASSERT_TRUE(MainForm->Painting());
+  MainForm->WaitForPaint();
+  ASSERT_TRUE(WaitFor([] { return ErrorShowForm->isVisible(); }));
+  // Give the window manager time to act on the new window.
+  QTest::qWait(300);
+  EXPECT_TRUE(WaitFor([] { return MainForm->isActiveWindow() && QApplication::focusWidget() == MainForm->MCMemo; }));
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_BracketRight);  // any key; checked below
+  QTest::keyClicks(QApplication::focusWidget(), ")");
+  const TStringList lines = TMainForm::MemoLines(MainForm->MCMemo);
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[4], "r = (x])");
+  const QRect errors = ErrorShowForm->frameGeometry();
+  for (QWidget *memo : {static_cast<QWidget *>(MainForm->ConstsMemo), static_cast<QWidget *>(MainForm->MCMemo)}) {
+    const QRect shown(memo->mapToGlobal(QPoint(0, 0)), memo->size());
+    EXPECT_FALSE(errors.intersects(shown)) << "error window " << errors.x() << "," << errors.y() << " "
+                                           << errors.width() << "x" << errors.height() << " memo " << shown.x()
+                                           << "," << shown.y() << " " << shown.width() << "x" << shown.height();
   }
 }

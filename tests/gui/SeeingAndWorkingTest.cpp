@@ -1,6 +1,7 @@
 // The main window's additions for seeing and working with the picture: zoom,
 // the status bar, the growing picture, errors that lead to their line, formula
 // colours, and the other ways of opening files.
+#include <QCursor>
 #include <QFileInfo>
 #include <QMenu>
 #include <QMimeData>
@@ -280,4 +281,95 @@ TEST_F(MainFormTest, FilesOpenFromTheCommandLineByDropAndFromTheRecentList) {
   EXPECT_NE(Boxes.Entries.back().Text.find("n8.vokt が見つかりません"), std::string::npos);
   EXPECT_FALSE(MainForm->Recent.Files().contains(QString::fromStdString(Dir.File("n8.vokt"))));
   EXPECT_EQ(TMainForm::MemoLines(MainForm->MCMemo), L{"r = 5"});
+}
+
+// The error window's first place leaves the memos free: beside the main
+// window where the screen has room, else over the lower part of the picture.
+TEST(ErrorWindowPlace, BesideTheMainWindowOrOverThePicture) {
+  const QRect screen(0, 0, 1280, 900);
+  const QSize size(390, 270);
+  EXPECT_EQ(ErrorWindowPlace(QRect(10, 100, 700, 480), QRect(15, 130, 420, 400), size, screen), QPoint(710, 100));
+  EXPECT_EQ(ErrorWindowPlace(QRect(500, 100, 700, 480), QRect(505, 130, 420, 400), size, screen), QPoint(110, 100));
+  // A centred window: no room beside it.
+  const QRect main(265, 200, 750, 500), picture(270, 250, 420, 400);
+  const QPoint at = ErrorWindowPlace(main, picture, size, screen);
+  EXPECT_GE(at.x(), picture.left());
+  EXPECT_LE(at.x() + size.width(), picture.right() + 1) << "the memos right of the picture stay free";
+  EXPECT_EQ(at.y() + size.height(), picture.bottom() + 1);
+  // Wider than the picture: it ends where the picture ends, and stays on the screen.
+  EXPECT_EQ(ErrorWindowPlace(main, QRect(470, 250, 300, 400), QSize(600, 270), screen).x() + 600, 770);
+  EXPECT_EQ(ErrorWindowPlace(main, picture, QSize(600, 270), screen).x() + 600, picture.right() + 1);
+}
+
+// Fit zoom with a fractional factor: the last row and column of the canvas
+// show the picture, not what was there before.
+TEST_F(MainFormTest, AFractionalZoomPaintsTheWholeCanvas) {
+  MainForm->ResizeImage(97, 61);
+  Type(MainForm->MCMemo, "r = 255\ng = 0\nb = 0");
+  Paint();
+  MainForm->ImgScrollBox->SetZoom(1.3);
+  const QImage shot = MainForm->Image->grab().toImage();
+  ASSERT_EQ(shot.size(), QSize(127, 80));
+  for (int x = 0; x < shot.width(); ++x) ASSERT_EQ(shot.pixel(x, shot.height() - 1) & 0xFFFFFF, 0xFF0000u) << x;
+  for (int y = 0; y < shot.height(); ++y) ASSERT_EQ(shot.pixel(shot.width() - 1, y) & 0xFFFFFF, 0xFF0000u) << y;
+}
+
+// Zooming never changes the picture: its keys work during a paint too.
+TEST_F(MainFormTest, ZoomKeysWorkWhilePainting) {
+  MainForm->activateWindow();
+  QApplication::setActiveWindow(MainForm);
+  MainForm->ResizeImage(2500, 2500);
+  Type(MainForm->MCMemo, "r = 128 + 127*sin(x/10 + y/13)*cos(y/17)");
+  MainForm->ImgScrollBox->SetZoom(1);
+  MainForm->Paint1->trigger();
+  ASSERT_TRUE(MainForm->Painting());
+  QTest::keyClick(MainForm, Qt::Key_Minus, Qt::ControlModifier);
+  const double zoomed = MainForm->ImgScrollBox->Zoom();
+  QTest::keyClick(MainForm, Qt::Key_0, Qt::ControlModifier);
+  const bool fitting = MainForm->ImgScrollBox->Fitting();
+  MainForm->CancelPaint();
+  MainForm->WaitForPaint();
+  EXPECT_LT(zoomed, 1);
+  EXPECT_TRUE(fitting);
+}
+
+// The status bar: no stale message after another command, the pixel under a
+// still mouse after the view changes, and the number of math errors.
+TEST_F(MainFormTest, TheStatusBarKeepsUpWithWhatHappens) {
+  MainForm->ResizeImage(100, 100);
+  Type(MainForm->MCMemo, "r = sqrt(x - 1)\ng = y");
+  Paint();
+  EXPECT_NE(Status().indexOf(QStringLiteral("数学エラーが 100 件ありました")), -1) << Status().toStdString();
+  Type(MainForm->MCMemo, "r = sqrt(-1)");
+  MainForm->ResizeImage(40, 30);
+  Paint();
+  EXPECT_NE(Status().indexOf(QStringLiteral("1000 件を超えました")), -1) << Status().toStdString();
+  Type(MainForm->MCMemo, "r = x\ng = y\nb = 0");
+  Paint();
+  EXPECT_EQ(Status().indexOf(QStringLiteral("数学エラー")), -1) << Status().toStdString();
+  MainForm->DocMng.Modified = false;
+  Trigger(MainForm->New1);
+  EXPECT_TRUE(Status().isEmpty()) << Status().toStdString();
+
+  MainForm->ResizeImage(100, 100);
+  Type(MainForm->MCMemo, "r = x\ng = y\nb = 0");
+  Paint();
+  MainForm->ImgScrollBox->SetZoom(1);
+  MainForm->PixelLabel->clear();
+  QCursor::setPos(MainForm->Image->mapToGlobal(QPoint(10, 20)));
+  QApplication::processEvents();
+  MainForm->ImgScrollBox->SetZoom(4);
+  int x = -1, y = -1;
+  ASSERT_TRUE(MainForm->ImgScrollBox->PixelAt(MainForm->Image->mapFromGlobal(QCursor::pos()), x, y));
+  EXPECT_NE(x, 10);
+  EXPECT_TRUE(MainForm->PixelLabel->text().startsWith(QStringLiteral("x = %1, y = %2").arg(x).arg(y)))
+      << MainForm->PixelLabel->text().toStdString();
+}
+
+// 表示(&H) and ヘルプ(&H) share their access key: F1 opens the help.
+TEST_F(MainFormTest, F1OpensTheHelp) {
+  MainForm->activateWindow();
+  QApplication::setActiveWindow(MainForm);
+  QTest::keyClick(MainForm, Qt::Key_F1);
+  EXPECT_TRUE(HelpForm->isVisible());
 }

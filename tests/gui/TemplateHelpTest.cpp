@@ -1,4 +1,14 @@
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QStorageInfo>
+#include <fcntl.h>
+#include <unistd.h>
+#include <chrono>
+#include <ctime>
+#include <future>
 #include <QClipboard>
 #include <QTest>
 #include <QTimer>
@@ -10,6 +20,7 @@
 #include "text/LineList.h"
 #include "ui/HelpUnit.h"
 #include "ui/MainUnit.h"
+#include "ui/RecentFiles.h"
 #include "ui/TempMngUnit.h"
 #include "ui/TempUnit.h"
 #include "ui/Windows.h"
@@ -204,6 +215,9 @@ TEST(ProgramFoldersFromTheBuildFolder, AreBesideTheExecutable) {
   EXPECT_EQ(HelpForm->Folder, self + "/Help");
   EXPECT_EQ(MainForm->DocMng.InitialDir, self + "/作品");
   EXPECT_TRUE(Exists(self + "/作品"));
+  // Untouched copies of the shipped templates, to restore them from.
+  EXPECT_EQ(TempMngForm->ShippedFolder, self + "/shipped/Template");
+  EXPECT_EQ(Slurp(self + "/shipped/Template/プラズマ.qtp"), Slurp(self + "/Template/プラズマ.qtp"));
   DestroyWindows();
 }
 
@@ -262,4 +276,116 @@ TEST_F(TemplateHelpTest, NoEntryIsChosenUntilTheUserPicksOne) {
   QTest::mouseClick(TempMngForm->TempListBox->viewport(), Qt::LeftButton, {}, folder.center());
   EXPECT_EQ(Boxes.Entries.size(), 1u);
   TempMngForm->hide();
+}
+
+namespace {
+
+// Where the desktop's trash put a file of this name: the user's own trash, or
+// the one at the top of the file system the file was on.
+std::string Trashed(const std::string &from, const std::string &name) {
+  const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+  const QString top = QStorageInfo(QString::fromStdString(from)).rootPath();
+  for (const QString &trash : {data + "/Trash", top + "/.Trash-" + QString::number(getuid()),
+                               top + "/.Trash/" + QString::number(getuid())}) {
+    const std::string path = (trash + "/files/").toStdString() + name;
+    if (Exists(path)) return path;
+  }
+  return {};
+}
+
+// Empties the trash of one file (its entry and its information).
+void Forget(const std::string &inTrash) {
+  const QFileInfo file(QString::fromStdString(inTrash));
+  std::remove(inTrash.c_str());
+  QFile::remove(file.dir().filePath("../info/" + file.fileName() + ".trashinfo"));
+}
+
+}  // namespace
+
+// Deleting or replacing a template loses nothing (the trash has it), and the
+// shipped templates that are missing or changed come back after a question.
+TEST_F(TemplateHelpTest, TemplatesGoToTheTrashAndShippedOnesComeBack) {
+  mkdir(Dir.File("Template").c_str(), 0755);
+  mkdir(Dir.File("shipped").c_str(), 0755);
+  const std::string plasma = Cp932("// プラズマ\r\nr = 128 + 127*sin(x/16)\r\n"), moire = Cp932("r = x*y\r\n");
+  Put(Dir.File("shipped/プラズマ.qtp"), plasma);
+  Put(Dir.File("shipped/モアレ.qtp"), moire);
+  Put(Dir.File("Template/プラズマ.qtp"), plasma);
+  Put(Dir.File("Template/モアレ.qtp"), moire);
+  TempMngForm->ShippedFolder = Dir.File("shipped");
+  // Unique names: the trash may already hold files from earlier runs.
+  const std::string mine = "mine-" + std::to_string(getpid()) + "-" + std::to_string(time(nullptr));
+  Put(Dir.File("Template/" + mine + ".qtp"), "r = 3\r\n");
+
+  TempMngForm->show();
+  const int row = static_cast<int>(Names(TempMngForm->TempListBox).indexOf(QString::fromStdString(mine)));
+  TempMngForm->TempListBox->setCurrentRow(row);
+  TempMngForm->TempMemo->setPlainText("r = x");
+  QTest::mouseClick(TempMngForm->SaveButton, Qt::LeftButton);
+  EXPECT_EQ(Slurp(Dir.File("Template/" + mine + ".qtp")), "r = x\r\n");
+  const std::string replaced = Trashed(Dir.Path, mine + ".qtp");
+  ASSERT_FALSE(replaced.empty()) << "the replaced template is in the trash";
+  EXPECT_EQ(Slurp(replaced), "r = 3\r\n");
+  Forget(replaced);
+  TempMngForm->TempListBox->setCurrentRow(
+      static_cast<int>(Names(TempMngForm->TempListBox).indexOf(QString::fromStdString(mine))));
+  QTest::mouseClick(TempMngForm->DelButton, Qt::LeftButton);
+  EXPECT_FALSE(Exists(Dir.File("Template/" + mine + ".qtp")));
+  const std::string deleted = Trashed(Dir.Path, mine + ".qtp");
+  ASSERT_FALSE(deleted.empty()) << "the deleted template is in the trash";
+  EXPECT_EQ(Slurp(deleted), "r = x\r\n");
+  Forget(deleted);
+  TempMngForm->hide();
+
+  // The shipped ones: プラズマ changed, モアレ gone.
+  Put(Dir.File("Template/プラズマ.qtp"), "r = x\r\n");
+  std::remove(Dir.File("Template/モアレ.qtp").c_str());
+  Boxes.Answer = TMessageBoxes::IdNo;
+  EXPECT_FALSE(TempMngForm->RestoreShipped());
+  ASSERT_EQ(Boxes.Entries.size(), 1u);
+  EXPECT_EQ(Boxes.Entries[0].Flags, TMessageBoxes::YesNo);
+  EXPECT_NE(Boxes.Entries[0].Text.find("プラズマ（変更されています）"), std::string::npos) << Boxes.Entries[0].Text;
+  EXPECT_NE(Boxes.Entries[0].Text.find("モアレ（ありません）"), std::string::npos);
+  EXPECT_EQ(Slurp(Dir.File("Template/プラズマ.qtp")), "r = x\r\n") << "No changes nothing";
+  Boxes.Answer = TMessageBoxes::IdYes;
+  MainForm->RestoreTemplates1->trigger();
+  EXPECT_EQ(Slurp(Dir.File("Template/プラズマ.qtp")), plasma);
+  EXPECT_EQ(Slurp(Dir.File("Template/モアレ.qtp")), moire);
+  EXPECT_EQ(Boxes.Entries.size(), 2u);
+  Boxes.Entries.clear();
+  EXPECT_FALSE(TempMngForm->RestoreShipped());
+  ASSERT_EQ(Boxes.Entries.size(), 1u);
+  EXPECT_EQ(Boxes.Entries[0].Text, "付属のテンプレートはすべてそろっています．");
+}
+
+// The desktop program's settings file (recent documents) may be a FIFO: it is
+// left alone instead of waiting for a writer, and the window comes up.
+TEST_F(TemplateHelpTest, ASettingsFileThatIsAFifoIsNotRead) {
+  const std::string path =
+      QSettings(QSettings::IniFormat, QSettings::UserScope, "velmora", "velmora").fileName().toStdString();
+  mkdir(text::FolderOf(path).c_str(), 0755);
+  std::remove(path.c_str());
+  ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+  auto reading = std::async(std::launch::async, [] {
+    TRecentFiles recent;
+    recent.Add("/tmp/x.vokt");
+    return recent.Files();
+  });
+  const bool quick = reading.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+  // Let a blocked reader or writer go: open the other end and close it again.
+  for (int i = 0; !quick && i < 100 && reading.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready;
+       ++i) {
+    const int writer = open(path.c_str(), O_WRONLY | O_NONBLOCK);
+    if (writer >= 0) close(writer);
+    const int reader = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+    char buffer[4096];
+    if (reader >= 0) {
+      while (read(reader, buffer, sizeof buffer) > 0) {
+      }
+      close(reader);
+    }
+  }
+  EXPECT_TRUE(quick) << "the settings FIFO was waited on";
+  EXPECT_TRUE(reading.get().isEmpty());
+  std::remove(path.c_str());
 }
