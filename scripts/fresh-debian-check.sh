@@ -121,11 +121,15 @@ as_user "$buildfs" 'cd ~/velmora && bash scripts/setup-deps.sh' >"$logs/setup-de
 status=$?
 record "$([ $status -eq 0 ] && echo ok || echo FAIL)" $((SECONDS - start)) "scripts/setup-deps.sh as a user with sudo (exit $status)"
 start=$SECONDS
-as_user "$buildfs" 'cd ~/velmora && (Xvfb :7 -screen 0 1280x900x24 -nolisten tcp >/dev/null 2>&1 & echo $! > /tmp/xvfb.pid) &&
-  sleep 2 && DISPLAY=:7 timeout 30m bash scripts/run.sh & runpid=$!
-  for i in $(seq 3600); do pgrep -u dev -x velmora >/dev/null && break; kill -0 $runpid 2>/dev/null || break; sleep 1; done
-  sleep 5; if pgrep -u dev -x velmora >/dev/null; then echo "velmora is running"; pkill -u dev -x velmora; fi
-  wait $runpid; kill $(cat /tmp/xvfb.pid)' >"$logs/run.log" 2>&1
+as_user "$buildfs" 'cd ~/velmora
+  Xvfb :7 -screen 0 1280x900x24 -nolisten tcp >/dev/null 2>&1 & x=$!
+  sleep 2
+  # run.sh ends by exec-ing the program: its process becomes velmora.
+  DISPLAY=:7 bash scripts/run.sh & r=$!
+  while kill -0 $r 2>/dev/null && [ "$(cat /proc/$r/comm 2>/dev/null)" != velmora ]; do sleep 1; done
+  sleep 5
+  if [ "$(cat /proc/$r/comm 2>/dev/null)" = velmora ]; then echo "velmora is running"; kill $r; fi
+  wait $r; echo "run.sh exit status $?"; kill $x' >"$logs/run.log" 2>&1
 if grep -q 'velmora is running' "$logs/run.log" && [ -n "$(ls "$buildfs/home/dev/velmora/build/release/Template/" 2>/dev/null)" ]; then
   record ok $((SECONDS - start)) "bash scripts/run.sh: built, velmora ran under Xvfb with $(ls "$buildfs/home/dev/velmora/build/release/Template" | wc -l) templates, $(ls "$buildfs/home/dev/velmora/build/release/Help" | wc -l) help topics"
 else
@@ -177,21 +181,21 @@ if [ -n "$deb" ]; then
   start=$SECONDS
   as_user "$runfs" 'set -e; velmora-cli --version; velmora-cli --help | grep -q -- "--dump=tokens|intercode|steps";
     echo "2^10" | velmora-cli calc; mkdir -p pics; cd pics
-    printf "<VOKT 1.0>\n<loop>\nr = x\ng = y\nb = 128\n</loop>\n" > ramp.vokt
-    velmora-cli render ramp.vokt --size 64x32 -o ramp.png; velmora-cli render ramp.vokt --input ramp.png -o ramp.jpg
-    ls -l; MANWIDTH=80 man --warnings velmora-cli 2>&1 >/dev/null | (! grep .); MANWIDTH=80 man --warnings velmora 2>&1 >/dev/null | (! grep .)
+    printf "<VOKT 1.0>\r\n<system>\r\nImageWidth = 64\r\nImageHeight = 32\r\n</system>\r\n<header>\r\n</header>\r\n<loop>\r\nr = x\r\ng = y\r\nb = 128\r\n</loop>\r\n" > ramp.vokt
+    velmora-cli render ramp.vokt -o ramp.png; velmora-cli render ramp.vokt --input ramp.png -o ramp.jpg
+    ls -l; LANG=C.UTF-8 MANWIDTH=80 man --warnings velmora-cli 2>&1 >/dev/null | (! grep .); LANG=C.UTF-8 MANWIDTH=80 man --warnings velmora 2>&1 >/dev/null | (! grep .)
     man velmora-cli | head -n 3; velmora --version' >"$logs/package-cli.log" 2>&1
   status=$?
-  record "$([ $status -eq 0 ] && echo ok || echo FAIL)" $((SECONDS - start)) "installed velmora-cli: --version, calc, render BMP->PNG->JPEG, manual pages (exit $status; $(head -n1 "$logs/package-cli.log"))"
+  record "$([ $status -eq 0 ] && echo ok || echo FAIL)" $((SECONDS - start)) "installed velmora-cli: --version, calc, render PNG, PNG->JPEG, manual pages (exit $status; $(head -n1 "$logs/package-cli.log"))"
   start=$SECONDS
   as_user "$runfs" 'Xvfb :8 -screen 0 1280x900x24 -nolisten tcp >/dev/null 2>&1 & x=$!; sleep 2
     DISPLAY=:8 velmora >velmora.log 2>&1 & v=$!
-    for i in $(seq 60); do DISPLAY=:8 xdotool search --onlyvisible --name "Velmora" >/dev/null 2>&1 && break; sleep 1; done
-    DISPLAY=:8 xdotool search --onlyvisible --name "Velmora" | head -n1 | xargs -r -I{} env DISPLAY=:8 xdotool getwindowname {}
-    sleep 2; kill -0 $v && echo "velmora is running"; ls ~/.local/share/velmora/Template | wc -l
+    for i in $(seq 60); do DISPLAY=:8 xdotool search --onlyvisible --class velmora >/dev/null 2>&1 && break; sleep 1; done
+    echo "window: $(DISPLAY=:8 xdotool search --onlyvisible --class velmora | head -n1 | xargs -r -I{} env DISPLAY=:8 xdotool getwindowname {})"
+    sleep 2; kill -0 $v && echo "velmora is running"; echo "templates: $(ls ~/.local/share/velmora/Template | wc -l)"
     kill $v; wait $v; kill $x; cat velmora.log' >"$logs/package-gui.log" 2>&1
   if grep -q 'velmora is running' "$logs/package-gui.log" && [ -d "$runfs/home/dev/.local/share/velmora/作品" ]; then
-    record ok $((SECONDS - start)) "installed velmora under Xvfb: window '$(sed -n 1p "$logs/package-gui.log")', $(sed -n 3p "$logs/package-gui.log") templates copied"
+    record ok $((SECONDS - start)) "installed velmora under Xvfb: $(grep -m1 '^window:' "$logs/package-gui.log"), $(grep -m1 '^templates:' "$logs/package-gui.log") copied"
   else
     record FAIL $((SECONDS - start)) "installed velmora under Xvfb (see $logs/package-gui.log)"
   fi
