@@ -9,6 +9,9 @@
 # removed at the end.
 #
 #   bash scripts/fresh-debian-check.sh        (as root; about 30-60 minutes, ~6 GB)
+#   bash scripts/fresh-debian-check.sh --package velmora_2.0_amd64.deb
+#                                             only the second half, with a package
+#                                             built before (about 10 minutes)
 #
 # ROOTFS_BASE (default /work) is where the root file systems go; logs go to
 # build/fresh-debian-check/ of this checkout. KEEP_ROOTFS=1 keeps them.
@@ -23,6 +26,11 @@ runfs=$base/rootfs-velmora-run
 [ "$(id -u)" -eq 0 ] || { echo "fresh-debian-check: run as root (debootstrap, chroot, mounts)" >&2; exit 2; }
 command -v debootstrap >/dev/null || { echo "fresh-debian-check: apt-get install debootstrap" >&2; exit 2; }
 commit=$(git -C "$repo" rev-parse HEAD)
+given_deb=
+if [ "${1:-}" = --package ]; then
+  given_deb=$(realpath "$2") || exit 2
+  [ -f "$given_deb" ] || { echo "fresh-debian-check: no file $2" >&2; exit 2; }
+fi
 mkdir -p "$logs"
 rm -f "$logs"/*.log
 
@@ -92,6 +100,11 @@ cp -a "$clean" "$runfs"
 rm -rf "$clean"
 
 # ---- The build machine: a clean clone, the README's commands. ----
+if [ -n "$given_deb" ]; then
+  rm -rf "$buildfs"
+  cp "$given_deb" "$logs/"
+  deb=$logs/$(basename "$given_deb")
+else
 mount_into "$buildfs"
 git clone -q --no-checkout "$repo" "$buildfs/home/dev/velmora"
 git -C "$buildfs/home/dev/velmora" -c advice.detachedHead=false checkout -q "$commit"
@@ -163,6 +176,7 @@ else
   deb=$logs/$(basename "$deb")
 fi
 [ "${KEEP_ROOTFS:-0}" = 1 ] || rm -rf "$buildfs"
+fi
 
 # ---- A user's machine: the package, no build tools. ----
 if [ -n "$deb" ]; then
