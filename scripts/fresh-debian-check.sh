@@ -194,7 +194,7 @@ if [ -n "$deb" ]; then
   [ -z "$tools" ] || record FAIL 0 "build tools present on the user's machine: $tools"
   start=$SECONDS
   as_user "$runfs" 'set -e; velmora-cli --version; velmora-cli --help | grep -q -- "--dump=tokens|intercode|steps";
-    echo "2^10" | velmora-cli calc; mkdir -p pics; cd pics
+    [ "$(echo "1+2*3" | velmora-cli calc)" = 7 ]; mkdir -p pics; cd pics
     printf "<VOKT 1.0>\r\n<system>\r\nImageWidth = 64\r\nImageHeight = 32\r\n</system>\r\n<header>\r\n</header>\r\n<loop>\r\nr = x\r\ng = y\r\nb = 128\r\n</loop>\r\n" > ramp.vokt
     velmora-cli render ramp.vokt -o ramp.png; velmora-cli render ramp.vokt --input ramp.png -o ramp.jpg
     ls -l; LANG=C.UTF-8 MANWIDTH=80 man --warnings velmora-cli 2>&1 >/dev/null | (! grep .); LANG=C.UTF-8 MANWIDTH=80 man --warnings velmora 2>&1 >/dev/null | (! grep .)
