@@ -7,6 +7,8 @@
 # overrides do not explain.
 #   bash scripts/check-package.sh velmora_VERSION_ARCH.deb
 set -euo pipefail
+# dpkg-deb and tar print non-ASCII file names as octal escapes in the C locale.
+export LC_ALL=C.UTF-8
 deb=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

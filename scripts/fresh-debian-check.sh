@@ -198,7 +198,7 @@ if [ -n "$deb" ]; then
     printf "<VOKT 1.0>\r\n<system>\r\nImageWidth = 64\r\nImageHeight = 32\r\n</system>\r\n<header>\r\n</header>\r\n<loop>\r\nr = x\r\ng = y\r\nb = 128\r\n</loop>\r\n" > ramp.vokt
     velmora-cli render ramp.vokt -o ramp.png; velmora-cli render ramp.vokt --input ramp.png -o ramp.jpg
     ls -l; LANG=C.UTF-8 MANWIDTH=80 man --warnings velmora-cli 2>&1 >/dev/null | (! grep .); LANG=C.UTF-8 MANWIDTH=80 man --warnings velmora 2>&1 >/dev/null | (! grep .)
-    man velmora-cli | head -n 3; velmora --version' >"$logs/package-cli.log" 2>&1
+    LANG=C.UTF-8 man velmora-cli | head -n 3; velmora --version' >"$logs/package-cli.log" 2>&1
   status=$?
   record "$([ $status -eq 0 ] && echo ok || echo FAIL)" $((SECONDS - start)) "installed velmora-cli: --version, calc, render PNG, PNG->JPEG, manual pages (exit $status; $(head -n1 "$logs/package-cli.log"))"
   start=$SECONDS
