@@ -36,6 +36,12 @@ for file in share/man/man1/velmora-cli.1.gz; do
 done
 gzip -t "$root/usr/share/man/man1/velmora-cli.1.gz" || fail "the manual page is not gzip data"
 
+# No library search path in what was installed (an empty or relative entry
+# would load libraries from the user's current folder).
+for file in "$bin"/* $(find "$root" -name '*.so'); do
+  if readelf -d "$file" | grep -E 'RPATH|RUNPATH'; then fail "$file has a library search path"; fi
+done
+
 # velmora-cli, started from the installed files.
 [ "$(echo '1+2' | "$bin/velmora-cli" calc)" = 3 ] || fail "installed velmora-cli calc"
 "$bin/velmora-cli" render "$source/examples/gradient.vokt" --size 16x8 -o "$work/out.bmp" >/dev/null ||
@@ -47,7 +53,7 @@ gzip -t "$root/usr/share/man/man1/velmora-cli.1.gz" || fail "the manual page is 
 [ "$(head -c 4 "$work/out.png" | tail -c 3)" = PNG ] || fail "render wrote no PNG"
 
 [ -x "$bin/velmora" ] || { echo "velmora not built: the desktop program's part skipped"; exit 0; }
-for file in share/applications/velmora.desktop share/mime/packages/velmora.xml \
+for file in share/applications/velmora.desktop share/mime/packages/velmora.xml share/man/man1/velmora.1.gz \
             share/icons/hicolor/16x16/apps/velmora.png share/icons/hicolor/256x256/apps/velmora.png; do
   [ -s "$root/usr/$file" ] || fail "missing /usr/$file"
 done

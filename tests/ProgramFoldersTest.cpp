@@ -32,7 +32,7 @@ bool Exists(const std::string &path) {
 // shipped templates and help topics in usr/share/velmora.
 struct TInstalled {
   explicit TInstalled(const TTempDir &root) : Bin(root.File("usr/bin")), Data(root.File("usr/share/velmora")) {
-    std::system(("mkdir -p '" + Bin + "' '" + Data + "/Template' '" + Data + "/Help'").c_str());
+    EXPECT_EQ(0, std::system(("mkdir -p '" + Bin + "' '" + Data + "/Template' '" + Data + "/Help'").c_str()));
     Put(Data + "/Template/\x83\x76.qtp", "r = x;\r\n");  // a code page 932 name, as shipped
     Put(Data + "/Template/waves.qtp", "r = sin(x);\r\n");
     Put(Data + "/Help/topic.txt", "\x82\xa0\r\n");
@@ -66,7 +66,7 @@ TEST(ProgramFolders, AnInstalledProgramUsesTheUserFoldersAndCopiesTheShippedFile
   TInstalled installed(root);
   const std::string base = user.File("data/velmora");  // its parent is missing too, as in a fresh home
   // The user already has a template of a shipped name: it must survive.
-  std::system(("mkdir -p '" + base + "/Template'").c_str());
+  ASSERT_EQ(0, std::system(("mkdir -p '" + base + "/Template'").c_str()));
   Put(base + "/Template/waves.qtp", "mine");
 
   const TProgramFolders folders = SetUpProgramFolders(installed.Bin, base);

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -38,7 +39,9 @@ class TTempDir {
     char tmpl[] = "/tmp/velmora-test-XXXXXX";
     Path = mkdtemp(tmpl);
   }
-  ~TTempDir() { std::system(("rm -rf '" + Path + "'").c_str()); }
+  ~TTempDir() {
+    if (std::system(("rm -rf '" + Path + "'").c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", Path.c_str());
+  }
   TTempDir(const TTempDir &) = delete;
   TTempDir &operator=(const TTempDir &) = delete;
 

@@ -16,11 +16,11 @@ namespace {
 const char *const Usage =
     "usage: velmora-cli COMMAND [ARGS]\n"
     "commands:\n"
-    "  calc [--math-errors] [--dump=tokens|intercode] [FILE]\n"
+    "  calc [--math-errors] [--dump=tokens|intercode|steps] [FILE]\n"
     "      evaluate formula lines, one engine for all lines\n"
     "  render DOC.vokt -o OUT [--size WxH] [--input PICTURE] [--repeat N]\n"
     "      paint a document into a picture file (.bmp, .jpg/.jpeg, .png)\n"
-    "'velmora-cli COMMAND --help' tells more about a command.\n";
+    "'velmora-cli COMMAND --help' tells more about a command; 'velmora-cli --version' the version.\n";
 
 }  // namespace
 
@@ -31,6 +31,10 @@ int main(int argc, char **argv) {
   std::signal(SIGPIPE, SIG_IGN);
   if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
     return velmora::cli::PrintHelp(Usage, stdout, stderr, "--help");
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::fputs("velmora-cli " VELMORA_VERSION "\n", stdout);
+    return 0;
   }
   if (argc < 2) {
     std::fputs(Usage, stderr);

@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <new>
 
@@ -34,6 +35,11 @@ class TApplication : public QApplication {
 }  // namespace
 
 int main(int argc, char **argv) {
+  // Answered before the toolkit starts: no display needed.
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::fputs("velmora " VELMORA_VERSION "\n", stdout);
+    return 0;
+  }
   velmora::text::CleanUpOnSignals();
   velmora::PrepareJapaneseLocale();
   TApplication app(argc, argv);
