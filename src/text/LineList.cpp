@@ -408,7 +408,9 @@ bool WriteFileAtomically(const std::string &path, std::string_view bytes, std::s
       struct stat now {};
       if (::fstat(fd, &now) == 0 && (now.st_uid != old.st_uid || now.st_gid != old.st_gid) &&
           ::fchown(fd, old.st_uid, old.st_gid) != 0 && now.st_gid != old.st_gid)
-        (void)::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+        if (::fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0) {
+          // Not in the group: the file gets the saver's, as any new file would.
+        }
       mode = old.st_mode & 07777;
     } else {
       const mode_t mask = ::umask(0);
