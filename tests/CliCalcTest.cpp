@@ -39,6 +39,17 @@ TEST(CliCalc, MathErrorModeReportsAfterEachValue) {
             "2\n");
 }
 
+// 80-bit powl leaves its overflow or underflow flag set on these finite
+// results; the results are just results, with no record and no fault.
+TEST(CliCalc, FinitePowersNearTheRangeLimitsAreNoFault) {
+  const std::string lines = "pow(1e2000, 2)\npow(1e1500, 3)\npow(1e2467, 1)\npow(1e-3000, -1)\nv = pow(1e2000, 2)\n";
+  for (const char *command : {"calc --math-errors", "calc"}) {
+    const TResult r = RunCli(command, lines);
+    EXPECT_EQ(r.Exit, 0) << command;
+    EXPECT_EQ(r.Out, "1E4000\n1E4500\n1E2467\n1E3000\n1E4000\n") << command;
+  }
+}
+
 TEST(CliCalc, DumpsTokensAndIntercode) {
   TResult r = RunCli("calc --dump=tokens", "x＝１２．５Ｅ－３ // c\n\n\"a\"\n");
   EXPECT_EQ(r.Out, "\u2039x\u203A\u2039=\u203A\u203912.5E-3\u203A\n0.0125\n"

@@ -8,6 +8,7 @@
 
 #include "engine/MathErrorManager.h"
 #include "engine/MathFaultRules.h"
+#include "engine/RunSnapshot.h"
 
 // Each function asks its rule (MathFaultRules.h) first; a fault goes to the hook.
 
@@ -25,6 +26,21 @@ long double Quietly(F f) {
   long double r = f();
   Settle(r);
   fesetexceptflag(&saved, FE_ALL_EXCEPT);
+  return r;
+}
+
+// A library call the rules let through. Its result is just the result: the
+// status flags it leaves behind say nothing the rules have not said already
+// (80-bit powl, for one, returns finite values near the range limits with the
+// overflow or underflow flag set), and the executor would take them for a
+// processor fault. Flags raised before the call stay as they were.
+template <class F>
+[[gnu::always_inline]] inline long double Library(F f) {
+  const int before = RaisedFaultFlags();
+  long double r = f();
+  Settle(r);
+  const int raised = RaisedFaultFlags() & ~before;
+  if (__builtin_expect(raised != 0, 0)) feclearexcept(raised);
   return r;
 }
 
@@ -52,60 +68,64 @@ int BinaryExponentField(long double x) {
 
 long double Asin(long double x) {
   if (const TFault f = AsinAcos(x)) return Fault(f, "asinl", x, 0, [x] { return asinl(x); });
-  return asinl(x);
+  return Library([x] { return asinl(x); });
 }
 
 long double Acos(long double x) {
   if (const TFault f = AsinAcos(x)) return Fault(f, "acosl", x, 0, [x] { return acosl(x); });
-  return acosl(x);
+  return Library([x] { return acosl(x); });
 }
 
-long double Atan(long double x) { return atanl(x); }
+long double Atan(long double x) {
+  return Library([x] { return atanl(x); });
+}
 
 long double Atan2(long double y, long double x) {
   // The library hands the arguments over as (x, y).
   if (const TFault f = rules::Atan2(y, x)) return Fault(f, "atan2l", x, y, [x, y] { return atan2l(y, x); });
-  return atan2l(y, x);
+  return Library([x, y] { return atan2l(y, x); });
 }
 
 long double Abs(long double x) { return fabsl(x); }
 
 long double Cos(long double x) {
   if (const TFault f = Trigonometric(x)) return Fault(f, "cosl", x, 0, [x] { return cosl(x); });
-  return cosl(x);
+  return Library([x] { return cosl(x); });
 }
 
 long double Sin(long double x) {
   if (const TFault f = Trigonometric(x)) return Fault(f, "sinl", x, 0, [x] { return sinl(x); });
-  return sinl(x);
+  return Library([x] { return sinl(x); });
 }
 
 long double Tan(long double x) {
   if (const TFault f = Trigonometric(x)) return Fault(f, "tanl", x, 0, [x] { return tanl(x); });
-  return tanl(x);
+  return Library([x] { return tanl(x); });
 }
 
 long double Exp(long double x) {
   if (const TFault f = Exponential(x)) return Fault(f, "expl", x, 0, [x] { return expl(x); });
-  return expl(x);
+  return Library([x] { return expl(x); });
 }
 
 long double Cosh(long double x) {
   if (const TFault f = Exponential(x)) return Fault(f, "coshl", x, 0, [x] { return coshl(x); });
-  return coshl(x);
+  return Library([x] { return coshl(x); });
 }
 
 long double Sinh(long double x) {
   if (const TFault f = rules::Sinh(x)) return Fault(f, "sinhl", x, 0, [x] { return sinhl(x); });
-  return sinhl(x);
+  return Library([x] { return sinhl(x); });
 }
 
-long double Tanh(long double x) { return tanhl(x); }
+long double Tanh(long double x) {
+  return Library([x] { return tanhl(x); });
+}
 
 namespace {
 long double CheckedLog(long double x, const char *name, long double (*library)(long double)) {
   if (const TFault f = Logarithm(x)) return Fault(f, name, x, 0, [=] { return library(x); });
-  return library(x);
+  return Library([=] { return library(x); });
 }
 }  // namespace
 
@@ -118,6 +138,10 @@ long double Sqrt(long double x) {
   return sqrtl(x);
 }
 
+// sqrt (the processor's own instruction), fabs, ceil, floor and fmod are
+// exact: they raise a flag only where the processor itself would (fmod's
+// invalid operation for a zero divisor or an infinite dividend), and that is a
+// fault of the run.
 long double Ceil(long double x) { return ceill(x); }
 long double Floor(long double x) { return floorl(x); }
 
@@ -129,12 +153,12 @@ long double Pow(long double x, long double y) {
   if (exponentField != 0 && exponentField != 0x7FFF && std::isgreater(x, 0.0L)) {
     const long double magnitude = std::fabs(y);
     if (std::isless(magnitude, 16000.0L) && magnitude * (std::abs(exponentField - 16383) + 1) < 16000.0L)
-      return powl(x, y);
+      return Library([x, y] { return powl(x, y); });
   }
   if (const TFault f = rules::Pow(x, y)) return Fault(f, "powl", x, y, [x, y] { return powl(x, y); });
   if (std::isfinite(x) && y == 0) return 1;
   if (std::isfinite(x) && x == 0) return 0;
-  return powl(x, y);
+  return Library([x, y] { return powl(x, y); });
 }
 
 long double Mod(long double x, long double y) { return fmodl(x, y); }

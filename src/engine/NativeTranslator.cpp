@@ -254,15 +254,16 @@ std::size_t TNativeTranslator::NextRead(const TPlace &place) const {
 // Steps of one instruction
 
 // Puts operand k on top as a value of its own: a copy of its register, the
-// register itself when this is a temporary's last use (`mayTake`), or a load,
-// keeping a copy below when a variable is read again soon.
+// register itself on the place's last use (`mayTake`; a variable's is written
+// through already), or a load, keeping a copy below when a variable is read
+// again soon.
 void TNativeTranslator::Fetch(int k, bool mayTake) {
   const TOperand &o = Ins->Operands[k];
   const TPlace place = PlaceOf(o);
   const bool again = ReadAgain[I][static_cast<std::size_t>(k)];
   const int depth = Find(place);
   if (depth >= 0) {
-    if (mayTake && place.Area == 0 && !again) {
+    if (mayTake && !again) {
       if (depth > 0) {
         Out.Exchange(depth);
         std::swap(Stack[Position(depth)], Stack.back());
@@ -298,10 +299,12 @@ void TNativeTranslator::Deliver() {
   Stack.back().Place = dest.Area == 0 && used ? dest : TPlace{};
 }
 
-// A read that was a temporary's last use frees its register.
+// A read that was a place's last use frees its register: copies nobody reads
+// again would otherwise fill the stack, and each would be weighed before every
+// instruction of a long run of code.
 void TNativeTranslator::Release(int k) {
   const TPlace place = PlaceOf(Ins->Operands[k]);
-  if (place.Area == 0 && !ReadAgain[I][static_cast<std::size_t>(k)]) Forget(place);
+  if (place.Area >= 0 && !ReadAgain[I][static_cast<std::size_t>(k)]) Forget(place);
 }
 
 // The division in one of its forms: WithRegister st(0) := st(0) / st(depth);

@@ -59,10 +59,8 @@ class TBuilder {
   std::int32_t Merged = 0;
   std::int32_t XLeaf = -1, YLeaf = -1, OldColourLeaf[3] = {-1, -1, -1};
 
-  static constexpr std::int32_t MaxNodes = 1 << 24;
-
   std::int32_t Add(TNode node) {
-    if (Nodes.size() >= MaxNodes) return -1;
+    if (Nodes.size() >= static_cast<std::size_t>(MaxPlannedValues)) return -1;
     Nodes.push_back(node);
     return static_cast<std::int32_t>(Nodes.size() - 1);
   }
@@ -290,13 +288,15 @@ bool TBuilder::Finish(TReusePlan &plan) {
 }  // namespace
 
 bool PlanReuse(const TArithmeticUnit &engine, int count, const TPaintVariables &names, bool rows,
-               TReusePlan &plan) {
+               TReusePlan &plan, const std::atomic<bool> *cancel) {
   plan = TReusePlan();
   count = std::clamp(count, 0, engine.ExpressionCount);
   TBuilder builder(engine, count, names, rows);
+  std::size_t taken = 0;
   for (int k = 0; k < count; ++k) {
     for (const TArithmeticUnit::TInstruction &ins : engine.Expressions[static_cast<std::size_t>(k)].Code) {
       if (!builder.Take(ins)) return false;
+      if (++taken % 4096 == 0 && cancel && cancel->load(std::memory_order_relaxed)) return false;
     }
   }
   return builder.Finish(plan);

@@ -12,6 +12,7 @@
 // plan requires. Every operation of the slots is still computed somewhere
 // (none is dropped as unused): a fault in any of them must show, and when a
 // reused term faults, the pixels that read it are computed the ordinary way.
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -57,10 +58,17 @@ struct TPaintVariables {
   std::int32_t X, Y, OldColour[3], Colour[3];
 };
 
+// The values (terms, leaves and constants) a plan holds at most. Beyond it the
+// carpet is painted without reuse: a plan costs a few hundred bytes per term
+// and per painting thread, and such a carpet is rarely painted more than once.
+inline constexpr std::int32_t MaxPlannedValues = 1 << 17;
+
 // Plans slots 0 .. count-1 of `engine`, which must be independent. Without
 // `rows` a term of y alone counts as per pixel (no row table). False when the
-// slots hold something the plan does not cover; they are then run as they are.
+// slots hold something the plan does not cover or more than MaxPlannedValues
+// values (they are then run as they are), or when `cancel` is set meanwhile.
+// The work is linear in the slots' instructions.
 bool PlanReuse(const TArithmeticUnit &engine, int count, const TPaintVariables &names, bool rows,
-               TReusePlan &plan);
+               TReusePlan &plan, const std::atomic<bool> *cancel = nullptr);
 
 }  // namespace velmora

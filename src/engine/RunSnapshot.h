@@ -25,18 +25,19 @@ constexpr int RunFaultFlags = FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW;
 // An invalid operation, a division by zero or an overflow shows in the x87
 // status word (long double arithmetic) or in MXCSR (where some library
 // functions do their work). Reading both inline is much cheaper than a call
-// to fetestexcept.
-inline bool FaultFlagsRaised() {
+// to fetestexcept. The raised ones of RunFaultFlags, as FE_* bits.
+inline int RaisedFaultFlags() {
 #if defined(__x86_64__)
   unsigned short status;
   unsigned int mxcsr;
   __asm__ volatile("fnstsw %0" : "=am"(status) : : "memory");
   __asm__ volatile("stmxcsr %0" : "=m"(mxcsr) : : "memory");
-  return ((status | mxcsr) & RunFaultFlags) != 0;
+  return static_cast<int>(status | mxcsr) & RunFaultFlags;
 #else
-  return fetestexcept(RunFaultFlags) != 0;
+  return fetestexcept(RunFaultFlags);
 #endif
 }
+inline bool FaultFlagsRaised() { return RaisedFaultFlags() != 0; }
 
 class TRunSnapshot {
  public:

@@ -2,6 +2,7 @@
 // snapshot), whether the slots' pixels depend on each other (for painting on
 // several threads), and the copy of an engine another thread runs.
 #include <algorithm>
+#include <cstdint>
 #include <vector>
 
 #include "compiler/Opcodes.h"
@@ -9,23 +10,42 @@
 
 namespace velmora {
 
+namespace {
+// Whether a variable is noted already: one mark per variable, so that noting
+// stays linear however many variables a slot writes (the painter's installed
+// code writes one per term).
+class TVariableMarks {
+ public:
+  bool Mark(std::int32_t index) {
+    const auto i = static_cast<std::size_t>(index);
+    if (i >= Marks.size()) Marks.resize(std::max(i + 1, Marks.size() * 2), 0);
+    if (Marks[i]) return false;
+    Marks[i] = 1;
+    return true;
+  }
+
+ private:
+  std::vector<std::uint8_t> Marks;
+};
+}  // namespace
+
 void TArithmeticUnit::NoteWrittenVariables(TExpression &slot) {
   slot.WrittenVariables.clear();
+  TVariableMarks seen;
   for (const TInstruction &ins : slot.Code) {
     const TOperand &o = ins.Operands[0];
-    if (!WritesOperand0(ins.Opcode) || o.Mode != 1 || o.Area != 1) continue;
-    bool seen = false;
-    for (std::int32_t v : slot.WrittenVariables) seen = seen || v == o.Index;
-    if (!seen) slot.WrittenVariables.push_back(o.Index);
+    if (!WritesOperand0(ins.Opcode) || o.Mode != 1 || o.Area != 1 || o.Index < 0) continue;
+    if (seen.Mark(o.Index)) slot.WrittenVariables.push_back(o.Index);
   }
 }
 
 void TArithmeticUnit::PrepareSlotsWritten(int count) {
   if (SlotsWrittenCount == count) return;
   SlotsWritten.clear();
+  TVariableMarks seen;
   for (int k = 0; k < count; ++k) {
     for (std::int32_t v : Expressions[static_cast<std::size_t>(k)].WrittenVariables) {
-      if (std::find(SlotsWritten.begin(), SlotsWritten.end(), v) == SlotsWritten.end()) SlotsWritten.push_back(v);
+      if (seen.Mark(v)) SlotsWritten.push_back(v);
     }
   }
   SlotsWrittenCount = count;

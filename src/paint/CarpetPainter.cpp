@@ -368,7 +368,11 @@ TPaintResult PaintCarpet(TArithmeticUnit &engine, const TStringList &constants, 
   // Terms that do not change from pixel to pixel are reused; that too needs
   // pixels that do not depend on each other.
   std::unique_ptr<TReuseShared> reuse;
-  if (independent && engine.ReuseEnabled) reuse = PrepareReuse(engine, slots, height);
+  if (independent && engine.ReuseEnabled) reuse = PrepareReuse(engine, slots, height, control.Cancel);
+  if (Cancelled(control)) {
+    result.Cancelled = true;
+    return result;
+  }
   if (reuse) {
     const TReusePlan &plan = reuse->Plan;
     result.ReusedTerms = plan.Operations[TReusePlan::Once] + plan.Operations[TReusePlan::PerColumn] +

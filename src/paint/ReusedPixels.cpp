@@ -21,7 +21,9 @@ long double &Cell(TArithmeticUnit &engine, std::int32_t cell) {
 
 }  // namespace
 
-std::unique_ptr<TReuseShared> PrepareReuse(TArithmeticUnit &engine, int count, int height) {
+std::unique_ptr<TReuseShared> PrepareReuse(TArithmeticUnit &engine, int count, int height,
+                                           const std::atomic<bool> *cancel) {
+  const auto cancelled = [cancel] { return cancel && cancel->load(std::memory_order_relaxed); };
   TPaintVariables names{};
   names.X = engine.SearchVariable("x", false);
   names.Y = engine.SearchVariable("y", false);
@@ -32,10 +34,11 @@ std::unique_ptr<TReuseShared> PrepareReuse(TArithmeticUnit &engine, int count, i
   }
   auto shared = std::make_unique<TReuseShared>();
   TReusePlan &plan = shared->Plan;
-  if (!PlanReuse(engine, count, names, true, plan)) return nullptr;
+  if (!PlanReuse(engine, count, names, true, plan, cancel)) return nullptr;
   if (plan.RowCells.size() * static_cast<std::size_t>(height) > MaxRowTableValues &&
-      !PlanReuse(engine, count, names, false, plan))
+      !PlanReuse(engine, count, names, false, plan, cancel))
     return nullptr;
+  if (cancelled()) return nullptr;
 
   TArithmeticUnit &p = shared->Prototype;
   p.MathErrorMode = true;
@@ -46,12 +49,16 @@ std::unique_ptr<TReuseShared> PrepareReuse(TArithmeticUnit &engine, int count, i
     if (p.SearchVariable("#" + std::to_string(k), true) != k) throw std::bad_alloc();
   }
   for (const TReusePlan::TInitial &initial : plan.Initial) Cell(p, initial.Cell) = initial.Value;
-  for (int program = 0; program < 4; ++program) p.InstallCode(program, plan.Code[program]);
+  for (int program = 0; program < 4; ++program) {
+    if (cancelled()) return nullptr;
+    p.InstallCode(program, std::move(plan.Code[program]));
+  }
 
   // Faults of the terms computed here are looked for, not reported: those
   // pixels are computed again the ordinary way, which reports them.
   TMathErrorManager probe;
   TThreadMathErrors useProbe(probe);
+  if (cancelled()) return nullptr;
   if (plan.Operations[TReusePlan::Once] > 0) {
     p.BeginProbe();
     p.RunRaw(TReusePlan::Once);
@@ -63,6 +70,7 @@ std::unique_ptr<TReuseShared> PrepareReuse(TArithmeticUnit &engine, int count, i
   shared->RowColours.assign(static_cast<std::size_t>(height), 0);
   const bool rowWork = plan.Operations[TReusePlan::PerRow] > 0;
   for (int y = 0; y < height; ++y) {
+    if (cancelled()) return nullptr;
     bool sound = true;
     long double *row = shared->RowTable.data() + static_cast<std::size_t>(y) * n;
     if (rowWork) {

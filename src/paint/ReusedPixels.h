@@ -2,6 +2,7 @@
 // The painter's side of the reuse plan (engine/ReusePlan.h): the values
 // computed once per paint and the row table, shared by all painting threads,
 // and each thread's runner of the per-column and per-pixel programs.
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -26,9 +27,11 @@ struct TReuseShared {
 
 // Plans and prepares reuse for painting slots 0 .. count-1 of `engine` (whose
 // pixels must be independent) into a picture `height` rows high. Null when
-// the slots hold something the plan does not cover, or a term computed once
-// faulted: then every pixel is computed the ordinary way.
-std::unique_ptr<TReuseShared> PrepareReuse(TArithmeticUnit &engine, int count, int height);
+// the slots hold something the plan does not cover (or too much to plan), or
+// a term computed once faulted: then every pixel is computed the ordinary
+// way. Null too as soon as `cancel` is set: the caller looks at it again.
+std::unique_ptr<TReuseShared> PrepareReuse(TArithmeticUnit &engine, int count, int height,
+                                           const std::atomic<bool> *cancel = nullptr);
 
 // One painting thread's runs of the shared plan.
 class TReuseRunner {
