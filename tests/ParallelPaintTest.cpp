@@ -236,9 +236,15 @@ TEST(ParallelPaint, CancelLeavesWhatTheLastComputedPixelWrote) {
     EXPECT_EQ(g, x * 1000 + y) << label;
     EXPECT_EQ(b, y) << label;
     // ...and the records are those of the pixels up to it: one division by
-    // zero in each pixel of columns 0 and 1.
+    // zero in each pixel of columns 0 and 1. Several threads may also stop
+    // before the first run of columns was finished (a slow first thread):
+    // then no pixel counts as computed, and nothing is left at all.
     TStringList left;
     engine.GetMathErrors(left);
+    if (threads > 1 && left.empty()) {
+      EXPECT_TRUE(x == 0 && y == 0 && g == 0 && b == 0) << label << ": no records, yet a pixel's variables";
+      continue;
+    }
     EXPECT_EQ(left.size(), static_cast<std::size_t>(std::min<long double>(x * 25 + y + 1, 50))) << label;
   }
 }
