@@ -11,6 +11,8 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libjpeg62-turbo-dev
+  # animations: WebP, GIF and its palettes
+  libwebp-dev libgif-dev libimagequant-dev
   # run time: Qt's Japanese dialogs, the Japanese font
   qt6-translations-l10n fonts-ipafont-gothic
   # tests on a real window

@@ -1,11 +1,8 @@
 #include "cli/RenderCommand.h"
 
-#include <atomic>
 #include <cmath>
-#include <csignal>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include "cli/CliShared.h"
 #include "cli/Output.h"
 #include "document/Work.h"
 #include "paint/CarpetPainter.h"
@@ -14,35 +11,20 @@
 namespace velmora::cli {
 
 const char *const RenderUsage =
-    "usage: velmora-cli render DOC.vokt -o OUT [--size WxH] [--input PICTURE] [--repeat N]\n"
+    "usage: velmora-cli render DOC.vokt -o OUT [--size WxH] [--input PICTURE] [--repeat N] [--set NAME=VALUE]...\n"
     "  Paints the document into OUT (.bmp, .jpg/.jpeg or .png by its extension).\n"
     "  --input   start from this picture instead of a white one of the document's size\n"
     "  --size    then give the picture this size, keeping its top-left part\n"
-    "  --repeat  paint N times, each paint reading the previous one's pixels\n";
+    "  --repeat  paint N times, each paint reading the previous one's pixels\n"
+    "  --set     after the constants run, give the variable NAME (one a constants\n"
+    "            line assigns) the number VALUE; may be given more than once\n";
 
 namespace {
 
-struct TOptions {
-  std::string Document, Output, Input;
-  bool HasSize = false;
-  long long Width = 0, Height = 0;
+struct TOptions : TPictureOptions {
+  std::string Document, Output;
   long long Repeat = 1;
 };
-
-bool ParseCount(const std::string &text, long long &value) {
-  if (text.empty() || text.size() > 9) return false;
-  value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + (c - '0');
-  }
-  return true;
-}
-
-bool ParseSize(const std::string &text, long long &w, long long &h) {
-  const std::size_t x = text.find('x');
-  return x != std::string::npos && ParseCount(text.substr(0, x), w) && ParseCount(text.substr(x + 1), h);
-}
 
 bool ParseArgs(const std::vector<std::string> &args, TOptions &o, std::string &problem) {
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -53,14 +35,11 @@ bool ParseArgs(const std::vector<std::string> &args, TOptions &o, std::string &p
       return true;
     };
     std::string v;
-    if (a == "-o") {
+    bool bad = false;
+    if (ParsePictureOption(args, i, o, problem, bad)) {
+      if (bad) return false;
+    } else if (a == "-o") {
       if (!value(o.Output)) return problem = "-o needs a file name", false;
-    } else if (a == "--input") {
-      if (!value(o.Input)) return problem = "--input needs a picture file", false;
-    } else if (a == "--size" || a.rfind("--size=", 0) == 0) {
-      if (a == "--size" ? !value(v) : (v = a.substr(7), false)) return problem = "--size needs WxH", false;
-      if (!ParseSize(v, o.Width, o.Height)) return problem = "--size needs WxH, e.g. 640x480", false;
-      o.HasSize = true;
     } else if (a == "--repeat" || a.rfind("--repeat=", 0) == 0) {
       if (a == "--repeat" ? !value(v) : (v = a.substr(9), false)) return problem = "--repeat needs a count", false;
       if (!ParseCount(v, o.Repeat) || o.Repeat < 1) return problem = "--repeat needs a count of at least 1", false;
@@ -77,72 +56,8 @@ bool ParseArgs(const std::vector<std::string> &args, TOptions &o, std::string &p
   return true;
 }
 
-// A one-line bar on a terminal, redrawn when the percentage changes.
-class TProgressBar {
- public:
-  explicit TProgressBar(std::FILE *err) : Err(err), Enabled(isatty(fileno(err)) != 0) {}
-  void Update(int done, int total) {
-    if (!Enabled || total <= 0) return;
-    const int percent = static_cast<int>(100LL * done / total);
-    if (percent == Last) return;
-    Last = percent;
-    const int filled = percent * 30 / 100;
-    std::fprintf(Err, "\r描画中 [%s%s] %3d%%", std::string(static_cast<std::size_t>(filled), '#').c_str(),
-                 std::string(static_cast<std::size_t>(30 - filled), ' ').c_str(), percent);
-    std::fflush(Err);
-  }
-  void Finish() {
-    if (Enabled && Last >= 0) std::fputs("\r\033[K", Err);
-    Last = -1;
-  }
-
- private:
-  std::FILE *Err;
-  bool Enabled;
-  int Last = -1;
-};
-
-// Ctrl+C asks the paint or the save to stop; a second one ends the program
-// the usual way: through the handler that was there before (the one that
-// removes a save's temporary file), not the bare default.
-std::atomic<bool> Interrupted{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
-struct sigaction PreviousInterrupt = {};
-
-extern "C" void OnInterrupt(int) {
-  if (!Interrupted.exchange(true)) return;
-  // Blocked while we run: the previous handler takes it once we return.
-  sigaction(SIGINT, &PreviousInterrupt, nullptr);
-  raise(SIGINT);
-}
-
-class TInterruptScope {
- public:
-  TInterruptScope() {
-    Interrupted = false;
-    sigaction(SIGINT, nullptr, &PreviousInterrupt);
-    if (PreviousInterrupt.sa_handler == SIG_IGN) return;  // started in the background: Ctrl+C is not ours
-    struct sigaction action = {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    Installed = true;
-  }
-  ~TInterruptScope() {
-    if (Installed) sigaction(SIGINT, &PreviousInterrupt, nullptr);
-  }
-
- private:
-  bool Installed = false;
-};
-
 // The output must not be the document or the starting picture: painting into
 // either would destroy what it was painted from.
-bool SameFile(const std::string &a, const std::string &b) {
-  struct stat sa {}, sb {};
-  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
 bool CheckOutput(const TOptions &o, std::string &problem) {
   TPictureFormat format;
   if (!PictureFormatForWriting(o.Output, format, problem)) {
@@ -189,40 +104,23 @@ int RunRender(const std::vector<std::string> &args, std::FILE *out, std::FILE *e
   TWork work;
   TakeWork(document, work);
 
-  TPicture picture;
   std::string error;
+  if (!CheckConstantOverrides(o.Overrides, work.Constants, error)) {
+    std::fprintf(err, "velmora-cli render: --set: %s\n", error.c_str());
+    return 2;
+  }
   // Without an input picture the new one is white: its pixels are made only
   // once the formulas have compiled (control.Prepare), so an error in a huge
   // document is quick.
-  if (!o.Input.empty()) {
-    std::string warning;
-    if (!LoadPicture(o.Input, picture, error, &warning)) {
-      std::fprintf(err, "velmora-cli render: %s: %s\n", o.Input.c_str(), error.c_str());
-      return 2;
-    }
-    if (!warning.empty()) std::fprintf(err, "velmora-cli render: %s: %s\n", o.Input.c_str(), warning.c_str());
-  } else if (!PictureSizeOf(work.Width, work.Height, picture.Width, picture.Height, error)) {
-    std::fprintf(err, "velmora-cli render: %s: %s\n", o.Document.c_str(), error.c_str());
-    return 2;
-  }
-  if (o.HasSize) {
-    if (!CheckPictureSize(o.Width, o.Height, error)) {
-      std::fprintf(err, "velmora-cli render: %s\n", error.c_str());
-      return 2;
-    }
-    if (picture.Pixels.empty()) {
-      picture.Width = static_cast<int>(o.Width);
-      picture.Height = static_cast<int>(o.Height);
-    } else {
-      picture.Resize(static_cast<int>(o.Width), static_cast<int>(o.Height));
-    }
-  }
+  TPicture picture;
+  if (!StartPicture(work, o.Document, o, picture, err, "render")) return 2;
 
   TArithmeticUnit engine;
   TProgressBar bar(err);
   TPaintControl control;
   control.Cancel = &Interrupted;
   control.Progress = [&bar](int done, int total) { bar.Update(done, total); };
+  control.AfterConstants = [&o](TArithmeticUnit &e) { ApplyConstantOverrides(e, o.Overrides); };
   control.Prepare = [&picture] {
     if (picture.Pixels.empty()) picture = TPicture::Filled(picture.Width, picture.Height, White);
   };

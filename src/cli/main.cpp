@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/AnimateCommand.h"
 #include "cli/CalcCommand.h"
 #include "cli/Output.h"
 #include "cli/RenderCommand.h"
@@ -18,8 +19,10 @@ const char *const Usage =
     "commands:\n"
     "  calc [--math-errors] [--dump=tokens|intercode|steps] [FILE]\n"
     "      evaluate formula lines, one engine for all lines\n"
-    "  render DOC.vokt -o OUT [--size WxH] [--input PICTURE] [--repeat N]\n"
+    "  render DOC.vokt -o OUT [--size WxH] [--input PICTURE] [--repeat N] [--set NAME=VALUE]...\n"
     "      paint a document into a picture file (.bmp, .jpg/.jpeg, .png)\n"
+    "  animate DOC.vokt -o OUT --vary NAME=FROM:TO --frames N [--fps F] [--end] [--carry] ...\n"
+    "      paint frames with a constant varied: animated WebP, GIF or numbered pictures\n"
     "'velmora-cli COMMAND --help' tells more about a command; 'velmora-cli --version' the version.\n";
 
 }  // namespace
@@ -45,6 +48,7 @@ int main(int argc, char **argv) {
   try {
     if (command == "calc") return velmora::cli::RunCalc(args, stdout, stderr);
     if (command == "render") return velmora::cli::RunRender(args, stdout, stderr);
+    if (command == "animate") return velmora::cli::RunAnimate(args, stdout, stderr);
   } catch (const std::bad_alloc &) {
     // Whatever the command had done ends here: no value, no picture.
     std::fflush(stdout);

@@ -43,6 +43,10 @@ struct TPaintControl {
   // picture, before the progress call for it, with the column's colours from
   // top to bottom (valid during the call only).
   std::function<void(int x, const std::uint32_t *column)> ColumnPainted;
+  // Called once the constants have run without an error, before the carpet
+  // formulas compile: values set here are what the carpet sees (constants
+  // given from outside the document, a frame's value of an animation).
+  std::function<void(TArithmeticUnit &engine)> AfterConstants;
 };
 
 // Paints `picture` in place. Compile errors stop before any pixel is computed

@@ -82,6 +82,7 @@ void TMainForm::SetPaintingState(bool painting) {
                      ColorToNum1, Template1, TempMng1, RestoreTemplates1, Help2, A1})
     a->setEnabled(!painting);
   RecentMenu->setEnabled(!painting);
+  ExportAnimation1->setEnabled(!painting);  // the engine belongs to the paint
   PaintButton->setText(painting ? QStringLiteral("中止(Esc)") : QStringLiteral("描画(&P)"));
 }
 

@@ -262,6 +262,8 @@ void TMainForm::BuildMenu() {
   // Additions, after each menu's own entries.
   RestoreTemplates1 = add(tool, "RestoreTemplates1", "付属のテンプレートを元に戻す(&S)...",
                           &TMainForm::RestoreTemplates1Click);
+  img->addSeparator();
+  ExportAnimation1 = add(img, "ExportAnimation1", "アニメーションを書き出す(&A)...", &TMainForm::ExportAnimation1Click);
   // 表示(&H) and ヘルプ(&H) share their access key: F1 always reaches the help.
   Help2->setShortcut(QKeySequence(Qt::Key_F1));
   file->addSeparator();

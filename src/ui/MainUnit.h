@@ -66,6 +66,9 @@ class TMainForm : public QMainWindow {
   // After the menus' own entries: zoom, and the recent documents.
   QAction *ZoomFit1, *ZoomActual1, *ZoomIn1, *ZoomOut1;
   QMenu *RecentMenu;
+  // After 画像's own entries: writes an animation (MainAnimate.cpp).
+  QAction *ExportAnimation1 = nullptr;
+  class TAnimateForm *AnimateForm = nullptr;
   // The status bar: picture size and zoom, the pixel under the mouse, messages.
   QLabel *SizeLabel, *ZoomLabel, *PixelLabel;
   TRecentFiles Recent;
@@ -87,6 +90,7 @@ class TMainForm : public QMainWindow {
   void Help2Click();
   void A1Click();
   void RestoreTemplates1Click();
+  void ExportAnimation1Click();
 
   // Painting runs on its own thread; meanwhile the window shows progress and
   // the finished columns, and takes only Esc or the paint button, which cancels.

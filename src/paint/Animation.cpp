@@ -1,0 +1,146 @@
+#include "paint/Animation.h"
+
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <thread>
+
+namespace velmora {
+
+long double FrameValue(const TAnimation &animation, int k) {
+  const int steps = animation.IncludeEnd ? animation.Frames - 1 : animation.Frames;
+  if (steps <= 0) return animation.From;
+  return animation.From + (animation.To - animation.From) * k / steps;
+}
+
+std::string FramePrefix(int frame) { return "フレーム" + std::to_string(frame) + ": "; }
+
+namespace {
+
+// Painted frames on their way to the writer: a few at most, so that memory
+// does not grow with the number of frames.
+class TFrameQueue {
+ public:
+  static constexpr std::size_t Room = 2;
+
+  // Waits for room; false when the writer has stopped.
+  bool Push(int frame, TPicture picture) {
+    std::unique_lock<std::mutex> lock(Mutex);
+    Changed.wait(lock, [&] { return Frames.size() < Room || Stopped; });
+    if (Stopped) return false;
+    Frames.push_back({frame, std::move(picture)});
+    Changed.notify_all();
+    return true;
+  }
+  // Waits for a frame; false when there are no more.
+  bool Pop(int &frame, TPicture &picture) {
+    std::unique_lock<std::mutex> lock(Mutex);
+    Changed.wait(lock, [&] { return !Frames.empty() || Closed || Stopped; });
+    if (Stopped || Frames.empty()) return false;
+    frame = Frames.front().first;
+    picture = std::move(Frames.front().second);
+    Frames.pop_front();
+    Changed.notify_all();
+    return true;
+  }
+  void Close() { Set(Closed); }  // no more frames come
+  void Stop() { Set(Stopped); }  // nothing more is taken
+
+ private:
+  void Set(bool &flag) {
+    const std::lock_guard<std::mutex> lock(Mutex);
+    flag = true;
+    Changed.notify_all();
+  }
+  std::mutex Mutex;
+  std::condition_variable Changed;
+  std::deque<std::pair<int, TPicture>> Frames;
+  bool Closed = false, Stopped = false;
+};
+
+bool Stopped(const TAnimationControl &control) {
+  return control.Cancel && control.Cancel->load(std::memory_order_relaxed);
+}
+
+}  // namespace
+
+TAnimationResult PaintAnimation(const TArithmeticUnit &engine, const TStringList &constants,
+                                const TStringList &carpet, const TPicture &picture, const TAnimation &animation,
+                                TFrameWriter &writer, const TAnimationControl &control) {
+  TAnimationResult result;
+  TFrameQueue queue;
+  std::string writeError;
+  std::exception_ptr writerException;
+  int written = 0;
+  std::thread writing([&] {
+    try {
+      int frame = 0;
+      TPicture next;
+      while (queue.Pop(frame, next)) {
+        if (!writer.Add(frame, next, writeError)) break;
+        ++written;
+      }
+    } catch (...) {
+      writerException = std::current_exception();
+    }
+    queue.Stop();  // a painter waiting for room learns that nothing more is taken
+  });
+
+  const int first = animation.Carry ? 0 : animation.First, last = animation.LastFrame();
+  const int total = last - first + 1;
+  TArithmeticUnit carried;
+  TPicture carriedPicture;
+  if (animation.Carry) {
+    carried.CopyForRunning(engine, 0);
+    carriedPicture = picture;
+  }
+  std::exception_ptr paintException;
+  try {
+    for (int k = first; k <= last && !Stopped(control); ++k) {
+      // Each frame on its own copy, unless carrying on from the one before.
+      TArithmeticUnit own;
+      if (!animation.Carry) own.CopyForRunning(engine, 0);
+      TArithmeticUnit &unit = animation.Carry ? carried : own;
+      TPicture frame = animation.Carry ? std::move(carriedPicture) : picture;
+      TPaintControl paint;
+      paint.Cancel = control.Cancel;
+      paint.Threads = control.Threads;
+      const int done = k - first;
+      if (control.Progress) paint.Progress = [&](int columns, int width) { control.Progress(done, total, columns, width); };
+      TConstantOverrides values = animation.Overrides;
+      values.push_back({animation.Variable, FrameValue(animation, k)});
+      paint.AfterConstants = [&values](TArithmeticUnit &e) { ApplyConstantOverrides(e, values); };
+      const TPaintResult painted = PaintCarpet(unit, constants, carpet, frame, paint);
+      if (painted.Cancelled) break;
+      if (!painted.ErrorLines.empty() && control.FrameErrors) control.FrameErrors(k, painted.ErrorLines);
+      if (!painted.Painted) {
+        result.FailedFrame = k;
+        break;
+      }
+      if (animation.Carry) carriedPicture = frame;
+      if (k >= animation.First && !queue.Push(k, std::move(frame))) break;
+    }
+  } catch (...) {
+    paintException = std::current_exception();
+  }
+  const bool complete = !paintException && result.FailedFrame < 0 && !Stopped(control);
+  if (complete) {
+    queue.Close();
+  } else {
+    queue.Stop();
+  }
+  writing.join();
+  if (paintException) std::rethrow_exception(paintException);
+  if (writerException) std::rethrow_exception(writerException);
+  result.FramesWritten = written;
+  result.WriteError = writeError;
+  result.Cancelled = Stopped(control);
+  if (!complete || !writeError.empty()) return result;
+  if (written != last - animation.First + 1) return result;
+  result.Written = writer.Finish(control.Cancel, result.WriteError);
+  if (!result.Written && Stopped(control)) result.Cancelled = true;
+  return result;
+}
+
+}  // namespace velmora

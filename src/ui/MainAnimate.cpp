@@ -1,0 +1,38 @@
+// 画像 → アニメーションを書き出す: the dialog gets copies of the window's
+// formulas, picture and variables, so the window goes on as it was.
+#include "paint/ConstantOverrides.h"
+#include "ui/AnimateUnit.h"
+#include "ui/MainUnit.h"
+
+namespace velmora {
+
+void TMainForm::ExportAnimation1Click() {
+  if (!AnimateForm) {
+    AnimateForm = new TAnimateForm(this);
+    AnimateForm->TakeSource = [this](TAnimationSource &source, std::string &why) {
+      if (Painting()) {
+        why = "描画中は書き出せません．描画が終わってから書き出してください．";
+        return false;
+      }
+      source.Constants = MemoLines(ConstsMemo);
+      source.Carpet = MemoLines(MCMemo);
+      source.Picture = Picture;
+      source.Engine = std::make_unique<TArithmeticUnit>();
+      source.Engine->CopyForRunning(Arithmetic, 0);
+      return CheckConstantOverrides({{AnimateForm->VariableBox->currentText().toStdString(), 0}}, source.Constants,
+                                    why);
+    };
+    AnimateForm->ShowErrors = [](const TStringList &lines) {
+      ErrorShowForm->ClearErrors();
+      for (const std::string &line : lines) ErrorShowForm->ErrorLines.Add(line);
+      ErrorShowForm->ErrorsMemo->moveCursor(QTextCursor::Start);
+      ErrorShowForm->ShowFront(false);
+    };
+  }
+  AnimateForm->SetVariables(AssignedVariables(MemoLines(ConstsMemo)));
+  AnimateForm->show();
+  AnimateForm->raise();
+  AnimateForm->activateWindow();
+}
+
+}  // namespace velmora
