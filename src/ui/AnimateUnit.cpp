@@ -1,6 +1,7 @@
 #include "ui/AnimateUnit.h"
 
 #include <QCloseEvent>
+#include <QEventLoop>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QMessageBox>
@@ -9,6 +10,7 @@
 
 #include "paint/AnimationFiles.h"
 #include "ui/Fonts.h"
+#include "text/Paths.h"
 #include "ui/QtDialogs.h"
 
 namespace velmora {
@@ -21,7 +23,7 @@ constexpr std::size_t MaxErrorLines = 10000;
 // A name chosen as "連番 PNG" without a field gets one before its extension.
 std::string WithFrameField(const std::string &name) {
   if (IsFramePattern(name)) return name;
-  const std::string extension = FileExtension(name);
+  const std::string extension = text::FileExtension(name);
   std::string lower = extension;
   for (char &c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
   if (lower == ".webp" || lower == ".gif" || extension.empty()) return name;
