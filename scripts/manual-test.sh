@@ -23,7 +23,7 @@ for page in velmora-cli velmora; do
 done
 
 cli=$build/velmora-cli
-{ "$cli" --help; "$cli" calc --help; "$cli" render --help; } >"$work/help.txt"
+{ "$cli" --help; "$cli" calc --help; "$cli" render --help; "$cli" animate --help; } >"$work/help.txt"
 grep -qF -- '--dump=tokens|intercode|steps' <(sed -n '/calc/p' "$work/help.txt" | head -n1) ||
   fail "velmora-cli --help does not list --dump=steps: $(grep -m1 calc "$work/help.txt")"
 options=$(grep -oE -- '--[a-z-]+(=[a-z|]+)?' "$work/help.txt" | sort -u)

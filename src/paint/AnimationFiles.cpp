@@ -55,7 +55,10 @@ class TFrameFiles : public TFrameWriter {
     error = name + ": " + error;
     return false;
   }
-  bool Finish(const std::atomic<bool> *, std::string &) override { return true; }
+  // Each frame is in its file already.
+  bool Finish([[maybe_unused]] const std::atomic<bool> *cancel, [[maybe_unused]] std::string &error) override {
+    return true;
+  }
 
  private:
   std::string Pattern;

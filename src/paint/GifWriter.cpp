@@ -50,7 +50,7 @@ class TGifWriter : public TFrameWriter {
     if (Gif) EGifCloseFile(Gif, nullptr);
   }
 
-  bool Add(int, const TPicture &picture, std::string &error) override {
+  bool Add([[maybe_unused]] int frame, const TPicture &picture, std::string &error) override {
     if (!Ready) return Fail("GIF の書き出しを始められません", error);
     std::vector<std::uint8_t> indices;
     ColorMapObject *map = Quantize(picture, indices);

@@ -27,24 +27,24 @@ class TWebpWriter : public TFrameWriter {
     if (Encoder) WebPAnimEncoderDelete(Encoder);
   }
 
-  bool Add(int, const TPicture &picture, std::string &error) override {
+  bool Add([[maybe_unused]] int frame, const TPicture &picture, std::string &error) override {
     if (!Encoder) return Fail("WebP の書き出しを始められません", error);
     WebPConfig config;
     if (!WebPConfigInit(&config) || !WebPConfigLosslessPreset(&config, LosslessLevel))
       return Fail("WebP の設定ができません", error);
     config.exact = 1;
     config.thread_level = 1;
-    WebPPicture frame;
-    if (!WebPPictureInit(&frame)) return Fail("WebP の設定ができません", error);
-    frame.use_argb = 1;
-    frame.width = Width;
-    frame.height = Height;
+    WebPPicture image;
+    if (!WebPPictureInit(&image)) return Fail("WebP の設定ができません", error);
+    image.use_argb = 1;
+    image.width = Width;
+    image.height = Height;
     // Our pixels are R, G, B and an unused byte in memory order.
-    const bool imported = WebPPictureImportRGBX(&frame, reinterpret_cast<const std::uint8_t *>(picture.Pixels.data()),
+    const bool imported = WebPPictureImportRGBX(&image, reinterpret_cast<const std::uint8_t *>(picture.Pixels.data()),
                                                 Width * 4) != 0;
-    const bool added = imported && WebPAnimEncoderAdd(Encoder, &frame, static_cast<int>(FrameTimeMs(Count, Fps)),
+    const bool added = imported && WebPAnimEncoderAdd(Encoder, &image, static_cast<int>(FrameTimeMs(Count, Fps)),
                                                       &config) != 0;
-    WebPPictureFree(&frame);
+    WebPPictureFree(&image);
     if (!added) return Fail(imported ? WebPAnimEncoderGetError(Encoder) : "メモリが足りません", error);
     ++Count;
     return true;
