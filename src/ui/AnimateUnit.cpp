@@ -100,6 +100,8 @@ TAnimateForm::TAnimateForm(QWidget *parent)
       QStringLiteral("WebP アニメーション (*.webp);;GIF アニメーション (*.gif);;連番 PNG (*.png)"),
       QStringLiteral("webp"));
   FileDialog = OwnDialog.get();
+  StartButton->setDefault(true);
+  VariableBox->setFocus();
   connect(BrowseButton, &QPushButton::clicked, this, [this] { Browse(); });
   connect(StartButton, &QPushButton::clicked, this, [this] { Start(); });
   connect(StopButton, &QPushButton::clicked, this, [this] { Stop(); });
@@ -242,9 +244,12 @@ void TAnimateForm::SetRunning(bool running) {
                                                      IncludeEndCheck, CarryCheck, FileEdit, BrowseButton, StartButton})
     w->setEnabled(!running);
   StopButton->setEnabled(running);
+  // Enter then stops, or starts again; never closes by surprise.
   if (running) {
+    StopButton->setFocus();
     Ticker->start();
   } else {
+    StartButton->setFocus();
     Ticker->stop();
   }
 }

@@ -30,6 +30,12 @@ void TMainForm::ExportAnimation1Click() {
     };
   }
   AnimateForm->SetVariables(AssignedVariables(MemoLines(ConstsMemo)));
+  // The output goes beside the document, or into the documents folder.
+  if (AnimateForm->FileEdit->text().isEmpty()) {
+    const std::string &document = DocMng.FileName;
+    const std::size_t slash = document.rfind('/');
+    AnimateForm->FileDialog->InitialDir = slash != std::string::npos ? document.substr(0, slash) : DocMng.InitialDir;
+  }
   AnimateForm->show();
   AnimateForm->raise();
   AnimateForm->activateWindow();
