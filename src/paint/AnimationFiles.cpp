@@ -93,7 +93,7 @@ bool AnimationFormatFor(const std::string &path, TAnimationFormat &format, std::
     format = extension == ".webp" ? TAnimationFormat::WebP : TAnimationFormat::Gif;
     return true;
   }
-  error = "アニメーションは .webp（WebP），.gif（GIF），または f%04d.png のように %d を含む名前（1 フレーム 1 ファイル: "
+  error = "アニメーションは .webp（WebP），.gif（GIF），または f%04d.png のように %d の欄を一つ含む名前（1 フレーム 1 ファイル: "
           ".png, .bmp, .jpg）で書き出せます";
   return false;
 }
