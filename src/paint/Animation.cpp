@@ -59,6 +59,37 @@ class TFrameQueue {
   bool Closed = false, Stopped = false;
 };
 
+// The writing thread: frames from the queue to the writer, until there are
+// no more or the writer fails.
+void WriteFrames(TFrameQueue &queue, TFrameWriter &writer, int &written, std::string &error,
+                 std::exception_ptr &exception) {
+  try {
+    int frame = 0;
+    TPicture next;
+    while (queue.Pop(frame, next)) {
+      if (!writer.Add(frame, next, error)) break;
+      ++written;
+    }
+  } catch (...) {
+    exception = std::current_exception();
+  }
+  queue.Stop();  // a painter waiting for room learns that nothing more is taken
+}
+
+// Frame k, the `done`th of `total` to paint, painted into `frame` by `unit`.
+TPaintResult PaintFrame(TArithmeticUnit &unit, const TStringList &constants, const TStringList &carpet,
+                        TPicture &frame, const TAnimation &animation, int k, int done, int total,
+                        const TAnimationControl &control) {
+  TPaintControl paint;
+  paint.Cancel = control.Cancel;
+  paint.Threads = control.Threads;
+  if (control.Progress) paint.Progress = [&](int columns, int width) { control.Progress(done, total, columns, width); };
+  TConstantOverrides values = animation.Overrides;
+  values.push_back({animation.Variable, FrameValue(animation, k)});
+  paint.AfterConstants = [&values](TArithmeticUnit &e) { ApplyConstantOverrides(e, values); };
+  return PaintCarpet(unit, constants, carpet, frame, paint);
+}
+
 bool Stopped(const TAnimationControl &control) {
   return control.Cancel && control.Cancel->load(std::memory_order_relaxed);
 }
@@ -73,19 +104,7 @@ TAnimationResult PaintAnimation(const TArithmeticUnit &engine, const TStringList
   std::string writeError;
   std::exception_ptr writerException;
   int written = 0;
-  std::thread writing([&] {
-    try {
-      int frame = 0;
-      TPicture next;
-      while (queue.Pop(frame, next)) {
-        if (!writer.Add(frame, next, writeError)) break;
-        ++written;
-      }
-    } catch (...) {
-      writerException = std::current_exception();
-    }
-    queue.Stop();  // a painter waiting for room learns that nothing more is taken
-  });
+  std::thread writing([&] { WriteFrames(queue, writer, written, writeError, writerException); });
 
   const int first = animation.Carry ? 0 : animation.First, last = animation.LastFrame();
   const int total = last - first + 1;
@@ -103,15 +122,7 @@ TAnimationResult PaintAnimation(const TArithmeticUnit &engine, const TStringList
       if (!animation.Carry) own.CopyForRunning(engine, 0);
       TArithmeticUnit &unit = animation.Carry ? carried : own;
       TPicture frame = animation.Carry ? std::move(carriedPicture) : picture;
-      TPaintControl paint;
-      paint.Cancel = control.Cancel;
-      paint.Threads = control.Threads;
-      const int done = k - first;
-      if (control.Progress) paint.Progress = [&](int columns, int width) { control.Progress(done, total, columns, width); };
-      TConstantOverrides values = animation.Overrides;
-      values.push_back({animation.Variable, FrameValue(animation, k)});
-      paint.AfterConstants = [&values](TArithmeticUnit &e) { ApplyConstantOverrides(e, values); };
-      const TPaintResult painted = PaintCarpet(unit, constants, carpet, frame, paint);
+      const TPaintResult painted = PaintFrame(unit, constants, carpet, frame, animation, k, k - first, total, control);
       if (painted.Cancelled) break;
       if (!painted.ErrorLines.empty() && control.FrameErrors) control.FrameErrors(k, painted.ErrorLines);
       if (!painted.Painted) {
