@@ -60,7 +60,8 @@ std::vector<TPicture> ReadWebp(const std::string &path) {
   return frames;
 }
 
-const L Plasma = {"r = 128 + 127*sin(x/3 + t)", "g = 128 + 127*cos(y/4 - t)", "b = getb/2 + s"};
+// random() too: each frame starts from the generator state of a fresh paint.
+const L Plasma = {"r = 128 + 127*sin(x/3 + t)", "g = 128 + 127*cos(y/4 - t)", "b = getb/2 + s + random(40)"};
 
 }  // namespace
 

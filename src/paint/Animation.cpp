@@ -6,6 +6,8 @@
 #include <mutex>
 #include <thread>
 
+#include "engine/Random.h"
+
 namespace velmora {
 
 long double FrameValue(const TAnimation &animation, int k) {
@@ -114,9 +116,13 @@ TAnimationResult PaintAnimation(const TArithmeticUnit &engine, const TStringList
     carried.CopyForRunning(engine, 0);
     carriedPicture = picture;
   }
+  // random() draws from one generator for the whole program: each frame
+  // starts from its state before the first frame too, and it is left so.
+  const std::uint64_t randomBefore = RandomGenerator().State;
   std::exception_ptr paintException;
   try {
     for (int k = first; k <= last && !Stopped(control); ++k) {
+      if (!animation.Carry) RandomGenerator().State = randomBefore;
       // Each frame on its own copy, unless carrying on from the one before.
       TArithmeticUnit own;
       if (!animation.Carry) own.CopyForRunning(engine, 0);
@@ -135,6 +141,7 @@ TAnimationResult PaintAnimation(const TArithmeticUnit &engine, const TStringList
   } catch (...) {
     paintException = std::current_exception();
   }
+  RandomGenerator().State = randomBefore;
   const bool complete = !paintException && result.FailedFrame < 0 && !Stopped(control);
   if (complete) {
     queue.Close();

@@ -64,7 +64,8 @@ struct TAnimationResult {
 };
 
 // Paints and writes the frames. `engine` and `picture` are the state before
-// the first frame; neither is changed. Writing runs on a thread of its own
+// the first frame; neither is changed, nor is the random generator's state
+// (so nothing else may paint meanwhile). Writing runs on a thread of its own
 // while the next frames paint, with at most a few pictures waiting.
 TAnimationResult PaintAnimation(const TArithmeticUnit &engine, const TStringList &constants,
                                 const TStringList &carpet, const TPicture &picture, const TAnimation &animation,

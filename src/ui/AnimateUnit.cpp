@@ -252,6 +252,7 @@ void TAnimateForm::SetRunning(bool running) {
     StartButton->setFocus();
     Ticker->stop();
   }
+  emit RunningChanged(running);
 }
 
 void TAnimateForm::closeEvent(QCloseEvent *event) {

@@ -63,6 +63,7 @@ class TAnimateForm : public QDialog {
 
  signals:
   void Ended();     // from the painting thread
+  void RunningChanged(bool running);
   void Finished();  // after the outcome is shown
 
  protected:

@@ -22,6 +22,12 @@ void TMainForm::ExportAnimation1Click() {
       return CheckConstantOverrides({{AnimateForm->VariableBox->currentText().toStdString(), 0}}, source.Constants,
                                     why);
     };
+    // The window is for looking meanwhile, as during a paint: a paint of its
+    // own would share the processors and the random generator.
+    connect(AnimateForm, &TAnimateForm::RunningChanged, this, [this](bool running) {
+      Paint1->setEnabled(!running);
+      PaintButton->setEnabled(!running);
+    });
     AnimateForm->ShowErrors = [](const TStringList &lines) {
       ErrorShowForm->ClearErrors();
       for (const std::string &line : lines) ErrorShowForm->ErrorLines.Add(line);

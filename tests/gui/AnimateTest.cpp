@@ -51,7 +51,9 @@ TEST_F(MainFormTest, AnimationDialogWritesFramesAndLeavesTheWindowAsItWas) {
   form->StartButton->click();
   EXPECT_TRUE(form->StopButton->isEnabled());
   EXPECT_FALSE(form->StartButton->isEnabled());
+  EXPECT_FALSE(MainForm->PaintButton->isEnabled()) << "no paint of the window's own meanwhile";
   form->WaitForEnd();
+  EXPECT_TRUE(MainForm->Paint1->isEnabled());
   EXPECT_TRUE(form->StatusLabel->text().startsWith(QStringLiteral("4 フレームを書き出しました"))) << form->StatusLabel->text().toStdString();
   EXPECT_EQ(LoadFrame(Dir.File("f0000.png")).Pixels, before.Pixels) << "t = 0 from the window's picture";
   TPicture typed = before;
