@@ -49,8 +49,10 @@ grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/
   "$work/root/usr/share/doc/velmora/copyright" || fail "copyright file is not machine-readable"
 desktop-file-validate "$work/root/usr/share/applications/velmora.desktop" || fail "desktop entry"
 grep -qx 'Exec=velmora %f' "$work/root/usr/share/applications/velmora.desktop" || fail "desktop entry Exec"
-# The installed data is the code page 932 copy.
-iconv -f CP932 -t UTF-8 "$work/root/usr/share/velmora/Help/ファイル.txt" | grep -q '作品' || fail "help topic not code page 932"
+# The installed data is the code page 932 copy. (grep reads it all: with -q it
+# may stop early, iconv then dies of SIGPIPE and pipefail fails the check.)
+iconv -f CP932 -t UTF-8 "$work/root/usr/share/velmora/Help/ファイル.txt" | grep -c '作品' >/dev/null ||
+  fail "help topic not code page 932"
 # Image files must really be PNG at their size.
 for size in 16 256; do
   head -c 24 "$work/root/usr/share/icons/hicolor/${size}x${size}/apps/velmora.png" | od -An -tx1 | tr -d ' \n' |
