@@ -182,6 +182,10 @@ int RunAnimate(const std::vector<std::string> &args, std::FILE *out, std::FILE *
   const bool frames = IsFramePattern(o.Output);
   std::unique_ptr<TFrameWriter> writer =
       MakeFrameWriter(o.Output, picture.Width, picture.Height, o.Fps, &Interrupted, error);
+  if (!writer) {
+    std::fprintf(err, "velmora-cli animate: %s: %s\n", o.Output.c_str(), error.c_str());
+    return 2;
+  }
   TProgressBar bar(err);
   TOutputCheck output;
   TAnimationControl control;
