@@ -18,6 +18,7 @@
 #include "ui/Fonts.h"
 #include "ui/FormulaHighlighter.h"
 #include "ui/HelpUnit.h"
+#include "ui/LineNumberMemo.h"
 #include "ui/Memo.h"
 #include "ui/QtDialogs.h"
 #include "ui/TempMngUnit.h"
@@ -138,7 +139,7 @@ void TMainForm::BuildLayout() {
   left->addWidget(ProgressBar);
 
   auto memo = [this](const char *name) {
-    auto *m = new QPlainTextEdit;
+    auto *m = new TLineNumberMemo;
     m->setObjectName(name);
     new TFormulaHighlighter(m->document());
     m->setFont(FixedFont(15));
@@ -285,6 +286,7 @@ void TMainForm::BuildMenu() {
                  {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)},
                  [this] { ImgScrollBox->ZoomIn(); });
   ZoomOut1 = zoom("ZoomOut1", "縮小(&U)", {QKeySequence(Qt::CTRL | Qt::Key_Minus)}, [this] { ImgScrollBox->ZoomOut(); });
+  AddUndoMenu(img);
 }
 
 void TMainForm::BuildStatusBar() {
