@@ -1,7 +1,7 @@
 // The template picker's additions: 使う(&U), and the names' small pictures.
 #include <QHBoxLayout>
 #include <QKeyEvent>
-#include <QPainter>
+#include <QSplitter>
 
 #include "text/LineList.h"
 #include "ui/Memo.h"
@@ -27,6 +27,8 @@ void TTempForm::AddUse(QHBoxLayout *header) {
   connect(TempListBox, &QListWidget::itemDoubleClicked, this, [this] { UseButtonClick(); });
   TempListBox->installEventFilter(this);
   TempListBox->setIconSize(QSize(TTemplateThumbnails::Width, TTemplateThumbnails::Height));
+  // The pictures take room from the names: the list gets some more.
+  if (auto *splitter = qobject_cast<QSplitter *>(TempListBox->parentWidget())) splitter->setSizes({220, 302});
   Thumbnails = new TTemplateThumbnails(this);
   connect(Thumbnails, &TTemplateThumbnails::Ready, this, [this](const QString &name, const QImage &thumbnail) {
     const QList<QListWidgetItem *> items = TempListBox->findItems(name, Qt::MatchExactly);
