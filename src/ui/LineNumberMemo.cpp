@@ -37,12 +37,16 @@ int TLineNumberMemo::MarginWidth() const {
   return 8 + fontMetrics().horizontalAdvance(QLatin1Char('9')) * digits;
 }
 
-void TLineNumberMemo::UpdateMarginWidth() { setViewportMargins(MarginWidth(), 0, 0, 0); }
+void TLineNumberMemo::UpdateMarginWidth() {
+  // A hundredth line widens the margin without the memo changing its size.
+  setViewportMargins(MarginWidth(), 0, 0, 0);
+  const QRect r = contentsRect();
+  Margin->setGeometry(QRect(r.left(), r.top(), MarginWidth(), r.height()));
+}
 
 void TLineNumberMemo::resizeEvent(QResizeEvent *event) {
   QPlainTextEdit::resizeEvent(event);
-  const QRect r = contentsRect();
-  Margin->setGeometry(QRect(r.left(), r.top(), MarginWidth(), r.height()));
+  UpdateMarginWidth();
 }
 
 std::vector<TLineNumberMemo::TNumber> TLineNumberMemo::VisibleNumbers() const {
