@@ -1,5 +1,6 @@
 // The picture's undo and redo, templates in one step with their small
 // pictures, and the memos' line numbers.
+#include <QClipboard>
 #include <QDir>
 #include <QFileInfo>
 #include <QListWidget>
@@ -261,6 +262,12 @@ TEST_F(TUndoTest, TheMarginNumbersTheLinesAsTheErrorLinesDo) {
   ASSERT_FALSE(Errors().empty());
   EXPECT_EQ(Errors().front().rfind("絨毯の数式(2行目)", 0), 0u) << Errors().front();
   EXPECT_EQ(MarkedNumber(memo), 2);
+  // So does a line separator in pasted text.
+  QApplication::clipboard()->setText(QStringLiteral("b = 1") + QChar::LineSeparator + QStringLiteral("r = 2"));
+  memo->moveCursor(QTextCursor::End);
+  QTest::keyClick(memo, Qt::Key_Return);
+  memo->paste();
+  EXPECT_EQ(memo->blockCount(), static_cast<int>(MainForm->MemoLines(memo).size()));
 }
 
 }  // namespace velmora::test
