@@ -1,5 +1,6 @@
 // The main window's picture history: 画像's 元に戻す and やり直し.
 #include <QMenu>
+#include <new>
 
 #include "ui/MainUnit.h"
 
@@ -20,7 +21,12 @@ void TMainForm::AddUndoMenu(QMenu *img) {
 }
 
 void TMainForm::KeepForUndo(TPicture before, TEngineState engine) {
-  History.Push(std::move(before), std::move(engine));
+  // No room to keep a step costs the history, never the change itself.
+  try {
+    History.Push(std::move(before), std::move(engine));
+  } catch (const std::bad_alloc &) {
+    History.Clear();
+  }
   UpdateUndoActions();
 }
 

@@ -30,6 +30,7 @@ TTemplateThumbnails::~TTemplateThumbnails() { Stop(); }
 void TTemplateThumbnails::Stop() {
   if (!Thread.joinable()) return;
   CancelFlag = true;
+  PaintStop = true;
   Thread.join();
 }
 
@@ -97,13 +98,13 @@ QImage TTemplateThumbnails::Paint(const std::string &bytes) {
     TThreadRandomGenerator ownGenerator(generator);
     TArithmeticUnit engine;
     TPicture picture = TPicture::Filled(PaintWidth, PaintHeight, White);
-    std::atomic<bool> stop{false};
+    PaintStop = CancelFlag.load();
     const auto deadline = std::chrono::steady_clock::now() + PaintTimeLimit;
     TPaintControl control;
     control.Threads = 1;  // the window's paint may want every processor
-    control.Cancel = &stop;
+    control.Cancel = &PaintStop;  // checked at every pixel, so hiding the picker never waits long
     control.Progress = [&](int, int) {
-      if (CancelFlag || std::chrono::steady_clock::now() > deadline) stop = true;
+      if (CancelFlag || std::chrono::steady_clock::now() > deadline) PaintStop = true;
     };
     const TPaintResult result = PaintCarpet(engine, {}, carpet, picture, control);
     if (!result.Painted) return {};

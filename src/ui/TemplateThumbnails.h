@@ -51,6 +51,7 @@ class TTemplateThumbnails : public QObject {
  private:
   std::thread Thread;
   std::atomic<bool> CancelFlag{false};
+  std::atomic<bool> PaintStop{false};  // the running paint: cancelled, or out of time
   std::atomic<bool> Done{true};
   std::mutex FailedLock;
   std::set<QString> Failed;  // keys that did not paint, not tried again this run
