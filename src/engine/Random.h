@@ -19,7 +19,22 @@ class TRandomGenerator {
   }
 };
 
+// The generator the calling thread draws from: the process's one, unless the
+// thread has put its own in place (a picture painted on the side must not
+// move the main window's sequence).
 TRandomGenerator &RandomGenerator();
+
+// Makes `generator` the calling thread's generator for the scope's life.
+class TThreadRandomGenerator {
+ public:
+  explicit TThreadRandomGenerator(TRandomGenerator &generator);
+  ~TThreadRandomGenerator();
+  TThreadRandomGenerator(const TThreadRandomGenerator &) = delete;
+  TThreadRandomGenerator &operator=(const TThreadRandomGenerator &) = delete;
+
+ private:
+  TRandomGenerator *Previous;
+};
 
 // random(v)'s bound: v truncated towards zero to a 64-bit integer, of which the
 // low 32 bits count as a signed number. False for NaN and values that do not

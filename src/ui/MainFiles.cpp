@@ -46,6 +46,7 @@ void TMainForm::OpenPicture(const std::string &fileName) {
   TPicture loaded;
   std::string error, warning;
   if (!LoadPicture(fileName, loaded, error, &warning)) throw std::runtime_error(error);
+  KeepForUndo(std::move(Picture), TEngineState::Of(Arithmetic));
   Picture = std::move(loaded);
   ShowPicture();
   ShowStatus(QStringLiteral("画像「%1」を開きました．").arg(FileNameOnly(fileName)));

@@ -31,6 +31,7 @@ void TMainForm::ResizeImage(int width, int height) {
   if (width == Picture.Width && height == Picture.Height) return;
   std::string error;
   if (!CheckPictureSize(width, height, error)) throw std::runtime_error(error);
+  KeepForUndo();
   Picture.Resize(width, height);
   ShowPicture();
 }
@@ -46,6 +47,7 @@ void TMainForm::Paint1Click() {
   ProgressBar->setRange(0, std::max(Picture.Width - 1, 0));
   ProgressBar->setValue(0);
   Ticks = 0;
+  EngineBeforePaint = TEngineState::Of(Arithmetic);
   Job->Start(Arithmetic, MemoLines(ConstsMemo), MemoLines(MCMemo), Picture, GrowingPicture);
   FocusBeforePaint = focusWidget();
   WasActiveBeforePaint = isActiveWindow();
@@ -83,6 +85,7 @@ void TMainForm::SetPaintingState(bool painting) {
     a->setEnabled(!painting);
   RecentMenu->setEnabled(!painting);
   ExportAnimation1->setEnabled(!painting);  // the engine belongs to the paint
+  UpdateUndoActions();
   PaintButton->setText(painting ? QStringLiteral("中止(Esc)") : QStringLiteral("描画(&P)"));
 }
 
@@ -94,6 +97,7 @@ void TMainForm::FinishPaint() {
   SetPaintingState(false);
   const TPaintResult &outcome = Job->Outcome;
   if (outcome.Painted) {
+    KeepForUndo(std::move(Picture), std::move(EngineBeforePaint));
     Picture = std::move(Job->Painted);
     const QString done = QStringLiteral("描画しました（%1 秒）．").arg(Job->Seconds, 0, 'f', 2);
     const int mathErrors = MathErrorCount(outcome.ErrorLines);

@@ -18,6 +18,7 @@
 #include "ui/Fonts.h"
 #include "ui/FormulaHighlighter.h"
 #include "ui/HelpUnit.h"
+#include "ui/LineNumberMemo.h"
 #include "ui/Memo.h"
 #include "ui/QtDialogs.h"
 #include "ui/TempMngUnit.h"
@@ -138,7 +139,7 @@ void TMainForm::BuildLayout() {
   left->addWidget(ProgressBar);
 
   auto memo = [this](const char *name) {
-    auto *m = new QPlainTextEdit;
+    auto *m = new TLineNumberMemo;
     m->setObjectName(name);
     new TFormulaHighlighter(m->document());
     m->setFont(FixedFont(15));
@@ -262,6 +263,7 @@ void TMainForm::BuildMenu() {
   // Additions, after each menu's own entries.
   RestoreTemplates1 = add(tool, "RestoreTemplates1", "付属のテンプレートを元に戻す(&S)...",
                           &TMainForm::RestoreTemplates1Click);
+  AddUndoMenu(img);
   img->addSeparator();
   ExportAnimation1 = add(img, "ExportAnimation1", "アニメーションを書き出す(&A)...", &TMainForm::ExportAnimation1Click);
   // 表示(&H) and ヘルプ(&H) share their access key: F1 always reaches the help.

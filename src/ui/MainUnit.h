@@ -21,6 +21,7 @@
 #include "paint/Picture.h"
 #include "ui/ErrorShowUnit.h"
 #include "ui/PaintJob.h"
+#include "ui/PictureHistory.h"
 #include "ui/PictureView.h"
 #include "ui/RecentFiles.h"
 
@@ -69,6 +70,9 @@ class TMainForm : public QMainWindow {
   // After 画像's own entries: writes an animation (MainAnimate.cpp).
   QAction *ExportAnimation1 = nullptr;
   class TAnimateForm *AnimateForm = nullptr;
+  // After 画像's own entries: the picture's undo and redo (with the variables).
+  QAction *UndoPicture1 = nullptr, *RedoPicture1 = nullptr;
+  TPictureHistory History;
   // The status bar: picture size and zoom, the pixel under the mouse, messages.
   QLabel *SizeLabel, *ZoomLabel, *PixelLabel;
   TRecentFiles Recent;
@@ -91,6 +95,13 @@ class TMainForm : public QMainWindow {
   void A1Click();
   void RestoreTemplates1Click();
   void ExportAnimation1Click();
+  void UndoPicture1Click();
+  void RedoPicture1Click();
+  void UpdateUndoActions();
+  // Replaces the carpet formulas by a template's lines and paints (MainTemplate.cpp).
+  void UseTemplate(const TStringList &lines);
+  // Shows the picture anew with a message in the status bar.
+  void RefreshPicture(const QString &said);
 
   // Painting runs on its own thread; meanwhile the window shows progress and
   // the finished columns, and takes only Esc or the paint button, which cancels.
@@ -174,6 +185,12 @@ class TMainForm : public QMainWindow {
   void FillRecentMenu();
   // Opens a picture file as the picture (menu, command line, drop).
   void OpenPicture(const std::string &fileName);
+  // The engine as a paint found it, kept for undo once the paint has succeeded.
+  TEngineState EngineBeforePaint;
+  // Keeps the state a change of the picture replaces (MainUndo.cpp).
+  void KeepForUndo(TPicture before, TEngineState engine);
+  void KeepForUndo() { KeepForUndo(Picture, TEngineState::Of(Arithmetic)); }
+  void AddUndoMenu(QMenu *img);
 };
 
 extern TMainForm *MainForm;

@@ -60,6 +60,7 @@ TTempForm::TTempForm(QWidget *mainWindow)
 
   TempListBox->OnChoose = [this] { ShowSelected(); };
   connect(CopyButton, &QPushButton::clicked, this, [this] { CopyButtonClick(); });
+  AddUse(header);
 }
 
 void TTempForm::showEvent(QShowEvent *event) {
@@ -76,6 +77,7 @@ void TTempForm::RefreshList() {
     windows::FillList(TempListBox, names);
     TempListBox->ChooseNone();
     TempMemo->clear();
+    RequestThumbnails();
   } else {
     text::EnsureFolder(Folder);
   }

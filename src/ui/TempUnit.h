@@ -3,11 +3,15 @@
 // to the clipboard, to paste it into a formula memo.
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QHBoxLayout>
 #include <QWidget>
+#include <functional>
 #include <string>
 
 #include "document/MessageBoxes.h"
+#include "engine/ArithmeticUnit.h"
 #include "ui/NameList.h"
+#include "ui/TemplateThumbnails.h"
 
 namespace velmora {
 
@@ -25,12 +29,24 @@ class TTempForm : public QWidget {
   void ShowSelected();
   void CopyButtonClick();
 
+  // After the picker's own: 使う(&U) (also a double-click or Enter on a name)
+  // hands the chosen template's lines to OnUse and closes the picker.
+  QPushButton *UseButton;
+  std::function<void(const TStringList &lines)> OnUse;
+  void UseButtonClick();
+  // The names' small pictures, painted on the side.
+  TTemplateThumbnails *Thumbnails;
+
  protected:
   void showEvent(QShowEvent *event) override;
+  void hideEvent(QHideEvent *event) override;
+  bool eventFilter(QObject *watched, QEvent *event) override;
 
  private:
   QWidget *MainWindow;
   bool Placed = false;
+  void AddUse(QHBoxLayout *header);  // TempUse.cpp
+  void RequestThumbnails();
 };
 
 extern TTempForm *TempForm;

@@ -57,6 +57,7 @@ void CreateWindows() {
   }
   ErrorShowForm->PictureSide = MainForm->ImgScrollBox;
   QObject::connect(ErrorShowForm, &TErrorShowForm::PlaceChosen, MainForm, &TMainForm::GoToPlace);
+  TempForm->OnUse = [](const TStringList &lines) { MainForm->UseTemplate(lines); };
   EarlierAlert = TMathErrorManager::Alert;
   TMathErrorManager::Alert = ShowMathAlert;
 }

@@ -13,6 +13,9 @@ int main(int argc, char **argv) {
   // Templates the tests delete go to a trash of the run, not the user's own.
   QTemporaryDir data;
   qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+  // So do the templates' small pictures.
+  QTemporaryDir cache;
+  qputenv("XDG_CACHE_HOME", cache.path().toLocal8Bit());
   velmora::PrepareJapaneseLocale();
   QApplication app(argc, argv);
   velmora::UseJapanese();  // as the program does at start
