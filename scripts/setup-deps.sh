@@ -10,7 +10,7 @@ packages=(
   # compiling
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev libjpeg62-turbo-dev
+  qt6-base-dev libjpeg62-turbo-dev libpng-dev
   # run time: Qt's Japanese dialogs, the Japanese font
   qt6-translations-l10n fonts-ipafont-gothic
   # tests on a real window

@@ -330,6 +330,8 @@ TPaintResult PaintCarpet(TArithmeticUnit &engine, const TStringList &constants, 
     }
   }
 
+  if (control.AfterConstants) control.AfterConstants(engine);
+
   // Carpet formulas: one slot each, in order; comment and blank lines take none.
   int slots = 0;
   std::vector<std::size_t> slotLines;  // the carpet line of each slot

@@ -39,6 +39,9 @@ struct TPaintControl {
   // Called once every formula has compiled, before the first pixel: a caller
   // may make the picture's pixels only now (a formula error then costs none).
   std::function<void()> Prepare;
+  // Called once the constants have run, before the carpet formulas compile:
+  // a caller may set variables the pixels then read.
+  std::function<void(TArithmeticUnit &engine)> AfterConstants;
   // Called from the painting thread that finished column `x` of the new
   // picture, before the progress call for it, with the column's colours from
   // top to bottom (valid during the call only).
