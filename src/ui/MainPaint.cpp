@@ -46,7 +46,9 @@ void TMainForm::Paint1Click() {
   ProgressBar->setRange(0, std::max(Picture.Width - 1, 0));
   ProgressBar->setValue(0);
   Ticks = 0;
-  Job->Start(Arithmetic, MemoLines(ConstsMemo), MemoLines(MCMemo), Picture, GrowingPicture);
+  const TStringList constants = MemoLines(ConstsMemo), carpet = MemoLines(MCMemo);
+  PictureRecipe.BeforePaint(constants, carpet, Document.Codes, Arithmetic, Picture);
+  Job->Start(Arithmetic, constants, carpet, Picture, GrowingPicture);
   FocusBeforePaint = focusWidget();
   WasActiveBeforePaint = isActiveWindow();
   SetPaintingState(true);
@@ -94,6 +96,7 @@ void TMainForm::FinishPaint() {
   const TPaintResult &outcome = Job->Outcome;
   if (outcome.Painted) {
     Picture = std::move(Job->Painted);
+    PictureRecipe.AfterPaint(Arithmetic, Picture);
     const QString done = QStringLiteral("描画しました（%1 秒）．").arg(Job->Seconds, 0, 'f', 2);
     const int mathErrors = MathErrorCount(outcome.ErrorLines);
     QString said = done;
