@@ -233,6 +233,7 @@ int RunRender(const std::vector<std::string> &args, std::FILE *out, std::FILE *e
   TRecipe recipe;
   if (withRecipe) recipe = BeginRecipe(work.Constants, work.Carpet, document.Codes, engine, picture);
   for (long long pass = 0; pass < o.Repeat; ++pass) {
+    if (withRecipe && pass + 1 == o.Repeat) TakeLastState(engine, recipe);
     const TPaintResult result = PaintCarpet(engine, work.Constants, work.Carpet, picture, control);
     bar.Finish();
     if (result.Cancelled) {

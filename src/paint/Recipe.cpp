@@ -141,6 +141,7 @@ class TReader {
     if (Problem.empty()) Problem = std::to_string(Next) + " 行目: " + what;
     return false;
   }
+  bool Peek(const std::string &prefix) const { return Next < Lines.size() && Lines[Next].rfind(prefix, 0) == 0; }
   bool Line(std::string &line) {
     if (Next >= Lines.size()) return Fail("レシピが途中で終わっています");
     line = Lines[Next++];
@@ -274,6 +275,16 @@ bool ParseHead(TReader &in, TRecipe &r) {
   return ParseHash(in, "start", true, r.StartHash) && ParseHash(in, "pixels", false, r.PixelsHash);
 }
 
+// The optional state at the start of the last paint.
+bool ParseLast(TReader &in, TRecipe &r) {
+  if (!in.Peek("last-random ")) return true;
+  std::string random;
+  if (!in.Field("last-random", random)) return false;
+  if (!ParseHex(random, 16, r.LastRandom)) return in.Fail("乱数の状態が正しくありません");
+  r.HasLast = true;
+  return in.Variables("last-variables", r.LastVariables);
+}
+
 }  // namespace
 
 const char *ProgramVersion() { return VELMORA_VERSION; }
@@ -288,6 +299,10 @@ std::string FormatRecipe(const TRecipe &r) {
   out += "pixels " + r.PixelsHash + "\n";
   PutVariables(out, "variables", r.Variables);
   PutVariables(out, "set", r.SetAfterConstants);
+  if (r.HasLast) {
+    out += "last-random " + Hex(r.LastRandom, 16) + "\n";
+    PutVariables(out, "last-variables", r.LastVariables);
+  }
   out += "codes " + std::to_string(r.Codes.Read.size()) + "\n";
   for (const auto &[c, codes] : r.Codes.Read) {
     std::string hex = Hex(c, 6);
@@ -309,12 +324,18 @@ bool ParseRecipe(const std::string &text, TRecipe &recipe, std::string &error) {
   TReader in(text);
   TRecipe r;
   const bool ok = ParseHead(in, r) && in.Variables("variables", r.Variables) &&
-                  in.Variables("set", r.SetAfterConstants) && in.Codes(r.Codes) && in.Text("constants", r.Constants) &&
+                  in.Variables("set", r.SetAfterConstants) && ParseLast(in, r) && in.Codes(r.Codes) && in.Text("constants", r.Constants) &&
                   in.Text("carpet", r.Carpet) && in.End();
   if (ok) {
     // A name twice would make the state ambiguous.
     std::unordered_map<std::string, bool> seen;
     for (const TRecipeVariable &v : r.Variables)
+      if (!seen.emplace(v.Name, true).second) {
+        error = "レシピが壊れています（変数「" + v.Name + "」が二度あります）．";
+        return false;
+      }
+    seen.clear();
+    for (const TRecipeVariable &v : r.LastVariables)
       if (!seen.emplace(v.Name, true).second) {
         error = "レシピが壊れています（変数「" + v.Name + "」が二度あります）．";
         return false;
@@ -336,15 +357,24 @@ void TakeStartState(const TArithmeticUnit &engine, TRecipe &recipe) {
   recipe.RandomState = RandomGenerator().State;
 }
 
-bool PutStartState(const TRecipe &recipe, TArithmeticUnit &engine) {
+bool PutStartState(const TRecipe &recipe, TArithmeticUnit &engine, bool last) {
+  last = last && recipe.HasLast;
   engine.ClearVariables();
-  for (const TRecipeVariable &v : recipe.Variables) {
+  for (const TRecipeVariable &v : last ? recipe.LastVariables : recipe.Variables) {
     long double *p = engine.GetVariablePointer(v.Name, true);
     if (!p) return false;
     *p = v.Value;
   }
-  RandomGenerator().State = recipe.RandomState;
+  RandomGenerator().State = last ? recipe.LastRandom : recipe.RandomState;
   return true;
+}
+
+void TakeLastState(const TArithmeticUnit &engine, TRecipe &recipe) {
+  TRecipe state;
+  TakeStartState(engine, state);
+  recipe.LastVariables = std::move(state.Variables);
+  recipe.LastRandom = state.RandomState;
+  recipe.HasLast = true;
 }
 
 void PutSetAfterConstants(const TRecipe &recipe, TArithmeticUnit &engine) {

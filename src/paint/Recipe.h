@@ -33,6 +33,11 @@ struct TRecipe {
   // Variables set after the constants ran, before the first pixel (a value
   // given on the command line, an animation frame's varied variable).
   std::vector<TRecipeVariable> SetAfterConstants;
+  // With several paints: the state at the start of the last one, which a
+  // window that opens the picture takes, so that painting again gives it again.
+  bool HasLast = false;
+  std::vector<TRecipeVariable> LastVariables;
+  std::uint64_t LastRandom = 0;
   std::string StartHash;  // "" : a white picture of Width x Height
   long long Repeats = 1;
   std::string PixelsHash;
@@ -51,7 +56,10 @@ bool ParseRecipe(const std::string &text, TRecipe &recipe, std::string &error);
 
 // The engine's state as the paint finds it, and putting it back.
 void TakeStartState(const TArithmeticUnit &engine, TRecipe &recipe);
-bool PutStartState(const TRecipe &recipe, TArithmeticUnit &engine);
+// The state at the start of the first paint, or with `last` of the last one.
+bool PutStartState(const TRecipe &recipe, TArithmeticUnit &engine, bool last = false);
+// Records the engine's state as that at the start of the last paint.
+void TakeLastState(const TArithmeticUnit &engine, TRecipe &recipe);
 // The variables set after the constants ran (for TPaintControl::AfterConstants).
 void PutSetAfterConstants(const TRecipe &recipe, TArithmeticUnit &engine);
 

@@ -26,6 +26,7 @@ TRecipe BeginRecipe(const TStringList &constants, const TStringList &carpet, con
 
 bool FinishRecipe(TRecipe &recipe, const TPicture &painted, long long repeats, std::string &error) {
   recipe.Repeats = repeats;
+  if (repeats == 1) recipe.HasLast = false;  // the last start is the first
   recipe.PixelsHash = PixelsHash(painted, error);
   // The start hash was taken when the hash was there too, or not at all.
   return !recipe.PixelsHash.empty() && (recipe.StartHash.empty() || recipe.StartHash.size() == 64);

@@ -13,6 +13,7 @@ void TRecipeTracker::BeforePaint(const TStringList &constants, const TStringList
   } else {
     Next = BeginRecipe(constants, carpet, codes, engine, start);
   }
+  TakeLastState(engine, Next);
 }
 
 void TRecipeTracker::AfterPaint(const TArithmeticUnit &engine, const TPicture &painted) {

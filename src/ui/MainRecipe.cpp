@@ -21,7 +21,9 @@ bool TMainForm::OpenRecipePicture(const std::string &fileName) {
                                       "PNG で保存した画像です．画像として見るには「画像を開く」を使ってください．");
     throw std::runtime_error(name + ": " + error);
   }
-  if (!PutStartState(recipe, Arithmetic)) throw std::runtime_error(Arithmetic.ErrorMessage);
+  // The state at the start of the paint that gave this picture: painting
+  // again gives it again.
+  if (!PutStartState(recipe, Arithmetic, true)) throw std::runtime_error(Arithmetic.ErrorMessage);
   Document.Codes = recipe.Codes;
   SetMemoLines(ConstsMemo, recipe.Constants);
   SetMemoLines(MCMemo, recipe.Carpet);
