@@ -8,7 +8,9 @@
 
 namespace velmora {
 
-bool TMainForm::OpenRecipePicture(const std::string &fileName) {
+bool TMainForm::OpenRecipePicture(const std::string &chosen) {
+  // A copy: the name given may be the document manager's own, which changes below.
+  const std::string fileName = chosen;
   TRecipe recipe;
   TPicture picture;
   bool none = false;

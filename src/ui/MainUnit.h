@@ -119,7 +119,7 @@ class TMainForm : public QMainWindow {
   bool OpenDocument(const std::string &fileName);
   // A PNG picture's recipe as the document, the picture and the engine's
   // state at the start of its paint (ui/MainRecipe.cpp).
-  bool OpenRecipePicture(const std::string &fileName);
+  bool OpenRecipePicture(const std::string &chosen);
   // The recipe of the picture on screen.
   TRecipeTracker PictureRecipe;
   bool SaveDocument(const std::string &fileName);

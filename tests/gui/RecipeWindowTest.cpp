@@ -1,4 +1,6 @@
 // The window and the recipes PNG pictures carry.
+#include <QStatusBar>
+
 #include "MainFormFixture.h"
 #include "paint/PngRecipe.h"
 #include "paint/RecipePaint.h"
@@ -62,6 +64,7 @@ TEST_F(MainFormTest, APaintedPictureSavesItsRecipeAndOpensAsADocument) {
   EXPECT_EQ(MainForm->DocMng.FileName, MainForm->DocMng.NoFileName);
   EXPECT_EQ(MainForm->windowTitle(), QStringLiteral("Velmora 2 ( NoFile )"));
   EXPECT_TRUE(MainForm->DocMng.Modified) << "the document is saved nowhere yet";
+  EXPECT_EQ(MainForm->statusBar()->currentMessage(), QStringLiteral("画像「third.png」のレシピを開きました．"));
   // The variables as at the start of that paint: painting again gives the picture again.
   Paint();
   EXPECT_TRUE(MainForm->Picture.Pixels == third.Pixels);
