@@ -38,8 +38,7 @@ void TMainForm::SaveGraphics1Click() {
       PictureFormatFor(fileName) == TPictureFormat::Png ? PictureRecipe.TextFor(Picture, notice) : std::string();
   if (!SavePicture(fileName, Picture, error, nullptr, recipe.empty() ? nullptr : &recipe))
     throw std::runtime_error(error);
-  ShowStatus((recipe.empty() ? QStringLiteral("画像「%1」を保存しました．") : QStringLiteral("画像「%1」をレシピ付きで保存しました．"))
-                 .arg(FileNameOnly(fileName)));
+  ShowStatus(QStringLiteral("画像「%1」を保存しました．").arg(FileNameOnly(fileName)));
   if (!notice.empty()) Boxes->ShowMessage(notice, "Velmora 2", TMessageBoxes::Ok | TMessageBoxes::Exclamation);
 }
 
