@@ -85,8 +85,8 @@ bool WritePng(const TPicture &picture, const char *text, TSink &sink, unsigned c
   return true;
 }
 
-// 1: found (text, length set; the caller frees nothing: `*copy` is filled),
-// 0: none, -1: unreadable, -2: more than one, -3: too large.
+// 1: found (`*copy` is filled), 0: none, -1: unreadable, -2: more than one,
+// -3: too large, -4: no memory for the copy.
 int ReadText(TSource &source, std::string *copy) {
   png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, OnPngError, OnPngWarning);
   if (!png) return -1;
@@ -110,8 +110,13 @@ int ReadText(TSource &source, std::string *copy) {
     found = &t;
   }
   if (result == 1 && found->itxt_length > MaxRecipeBytes) result = -3;
-  // assign cannot throw here: the caller reserved room for the largest recipe.
-  if (result == 1) copy->assign(found->text, found->itxt_length);
+  if (result == 1) {
+    try {
+      copy->assign(found->text, found->itxt_length);
+    } catch (const std::bad_alloc &) {
+      result = -4;  // thrown again once libpng's memory is let go
+    }
+  }
   png_destroy_read_struct(&png, &info, nullptr);
   return result;
 }
@@ -136,7 +141,6 @@ bool ReadPngRecipeText(const std::string &bytes, std::string &text, bool &found,
   found = false;
   TSource source{bytes.data(), bytes.size(), 0};
   std::string copy;
-  copy.reserve(MaxRecipeBytes);
   switch (ReadText(source, &copy)) {
     case 0: return true;
     case 1:
@@ -144,6 +148,7 @@ bool ReadPngRecipeText(const std::string &bytes, std::string &text, bool &found,
       found = true;
       return true;
     case -2: error = "PNG 画像にレシピが二つあります．"; return false;
+    case -4: throw std::bad_alloc();
     case -3: error = "レシピが大きすぎます（" + std::to_string(MaxRecipeBytes / (1024 * 1024)) + " MB まで）．"; return false;
     default: error = "PNG 画像のレシピを読めません（ファイルが壊れています）．"; return false;
   }
