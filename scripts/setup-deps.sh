@@ -10,7 +10,7 @@ packages=(
   # compiling
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev libjpeg62-turbo-dev
+  qt6-base-dev libjpeg62-turbo-dev libpng-dev
   # animations: WebP, GIF and its palettes
   libwebp-dev libgif-dev libimagequant-dev
   # run time: Qt's Japanese dialogs, the Japanese font

@@ -175,3 +175,26 @@ TEST(CliRender, SetGivesAConstantAfterTheConstantsRun) {
   EXPECT_NE(r.Err.find("'x' は数値ではありません"), std::string::npos) << r.Err;
   EXPECT_FALSE(Exists(dir.File("o2.png")));
 }
+
+// Numbered PNG frames and a render with --set carry recipes that paint them
+// again, the values set after the constants included (with random() and a
+// carried frame's start picture too).
+TEST(CliAnimate, PngFramesAndSetRendersVerifyFromTheirRecipes) {
+  TTempDir dir;
+  WriteDoc(dir, "d.vokt", {"t = 0", "s = 9"}, Plasma, 12, 8);
+  auto r = RunCli("animate d.vokt -o f%d.png --vary t=0:2 --frames 3 --set s=30", "", &dir);
+  ASSERT_EQ(r.Exit, 0) << r.Err;
+  r = RunCli("animate d.vokt -o c%d.png --vary t=0:2 --frames 3 --carry", "", &dir);
+  ASSERT_EQ(r.Exit, 0) << r.Err;
+  r = RunCli("render d.vokt -o s.png --set s=77", "", &dir);
+  ASSERT_EQ(r.Exit, 0) << r.Err;
+  for (const char *name : {"f0.png", "f2.png", "c0.png", "s.png"}) {
+    r = RunCli(std::string("verify ") + name, "", &dir);
+    EXPECT_EQ(r.Exit, 0) << name << ": " << r.Out << r.Err;
+    EXPECT_EQ(r.Out, "一致\n") << name;
+  }
+  // Carrying on, frame 2 started from frame 1's picture.
+  EXPECT_EQ(RunCli("verify c2.png", "", &dir).Exit, 2);
+  r = RunCli("verify c2.png --input c1.png", "", &dir);
+  EXPECT_EQ(r.Exit, 0) << r.Out << r.Err;
+}

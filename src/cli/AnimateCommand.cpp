@@ -200,6 +200,7 @@ int RunAnimate(const std::vector<std::string> &args, std::FILE *out, std::FILE *
     for (const std::string &line : lines) std::fprintf(out, "%s%s\n", prefix.c_str(), line.c_str());
     output.Flush(out);
   };
+  o.Animation.Codes = document.Codes;
   const TAnimationResult result = PaintAnimation(TArithmeticUnit(), work.Constants, work.Carpet, picture, o.Animation,
                                                  *writer, control);
   bar.Finish();

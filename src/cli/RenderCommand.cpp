@@ -7,6 +7,7 @@
 #include "document/Work.h"
 #include "paint/CarpetPainter.h"
 #include "paint/PictureFile.h"
+#include "paint/RecipePaint.h"
 
 namespace velmora::cli {
 
@@ -125,7 +126,15 @@ int RunRender(const std::vector<std::string> &args, std::FILE *out, std::FILE *e
     if (picture.Pixels.empty()) picture = TPicture::Filled(picture.Width, picture.Height, White);
   };
   TOutputCheck output;
+  // A PNG picture carries its recipe: the state before the first paint.
+  const bool withRecipe = PictureFormatFor(o.Output) == TPictureFormat::Png;
+  TRecipe recipe;
+  if (withRecipe) {
+    recipe = BeginRecipe(work.Constants, work.Carpet, document.Codes, engine, picture);
+    for (const TConstantOverride &v : o.Overrides) recipe.SetAfterConstants.push_back({v.Name, v.Value});
+  }
   for (long long pass = 0; pass < o.Repeat; ++pass) {
+    if (withRecipe && pass + 1 == o.Repeat) TakeLastState(engine, recipe);
     const TPaintResult result = PaintCarpet(engine, work.Constants, work.Carpet, picture, control);
     bar.Finish();
     if (result.Cancelled) {
@@ -139,7 +148,17 @@ int RunRender(const std::vector<std::string> &args, std::FILE *out, std::FILE *e
     output.Flush(out);
     if (!result.Painted) return output.Failed ? output.Report(err, "render") : 1;
   }
-  if (!SavePicture(o.Output, picture, error, &Interrupted)) {
+  std::string recipeText;
+  if (withRecipe) {
+    if (!FinishRecipe(recipe, picture, o.Repeat, error)) {
+      std::fprintf(err, "velmora-cli render: %s\n", error.c_str());
+      return 2;
+    }
+    std::string notice;
+    recipeText = RecipeText(recipe, notice);
+    if (!notice.empty()) std::fprintf(err, "velmora-cli render: %s\n", notice.c_str());
+  }
+  if (!SavePicture(o.Output, picture, error, &Interrupted, recipeText.empty() ? nullptr : &recipeText)) {
     if (Interrupted) {
       std::fprintf(err, "velmora-cli render: interrupted, nothing written\n");
       return 130;

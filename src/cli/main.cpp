@@ -9,6 +9,7 @@
 #include "cli/AnimateCommand.h"
 #include "cli/CalcCommand.h"
 #include "cli/Output.h"
+#include "cli/RecipeCommands.h"
 #include "cli/RenderCommand.h"
 #include "text/LineList.h"
 
@@ -23,6 +24,10 @@ const char *const Usage =
     "      paint a document into a picture file (.bmp, .jpg/.jpeg, .png)\n"
     "  animate DOC.vokt -o OUT --vary NAME=FROM:TO --frames N [--fps F] [--end] [--carry] ...\n"
     "      paint frames with a constant varied: animated WebP, GIF or numbered pictures\n"
+    "  recipe PICTURE.png -o DOC.vokt\n"
+    "      write the document whose recipe a PNG picture carries\n"
+    "  verify PICTURE.png [--input START]\n"
+    "      paint a PNG picture's recipe again and compare every pixel\n"
     "'velmora-cli COMMAND --help' tells more about a command; 'velmora-cli --version' the version.\n";
 
 }  // namespace
@@ -49,6 +54,8 @@ int main(int argc, char **argv) {
     if (command == "calc") return velmora::cli::RunCalc(args, stdout, stderr);
     if (command == "render") return velmora::cli::RunRender(args, stdout, stderr);
     if (command == "animate") return velmora::cli::RunAnimate(args, stdout, stderr);
+    if (command == "recipe") return velmora::cli::RunRecipe(args, stdout, stderr);
+    if (command == "verify") return velmora::cli::RunVerify(args, stdout, stderr);
   } catch (const std::bad_alloc &) {
     // Whatever the command had done ends here: no value, no picture.
     std::fflush(stdout);

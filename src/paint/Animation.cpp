@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "engine/Random.h"
+#include "paint/RecipePaint.h"
 
 namespace velmora {
 
@@ -22,26 +23,31 @@ namespace {
 
 // Painted frames on their way to the writer: a few at most, so that memory
 // does not grow with the number of frames.
+struct TQueuedFrame {
+  int Frame = 0;
+  TPicture Picture;
+  std::string Recipe;
+};
+
 class TFrameQueue {
  public:
   static constexpr std::size_t Room = 2;
 
   // Waits for room; false when the writer has stopped.
-  bool Push(int frame, TPicture picture) {
+  bool Push(TQueuedFrame frame) {
     std::unique_lock<std::mutex> lock(Mutex);
     Changed.wait(lock, [&] { return Frames.size() < Room || Stopped; });
     if (Stopped) return false;
-    Frames.push_back({frame, std::move(picture)});
+    Frames.push_back(std::move(frame));
     Changed.notify_all();
     return true;
   }
   // Waits for a frame; false when there are no more.
-  bool Pop(int &frame, TPicture &picture) {
+  bool Pop(TQueuedFrame &frame) {
     std::unique_lock<std::mutex> lock(Mutex);
     Changed.wait(lock, [&] { return !Frames.empty() || Closed || Stopped; });
     if (Stopped || Frames.empty()) return false;
-    frame = Frames.front().first;
-    picture = std::move(Frames.front().second);
+    frame = std::move(Frames.front());
     Frames.pop_front();
     Changed.notify_all();
     return true;
@@ -57,7 +63,7 @@ class TFrameQueue {
   }
   std::mutex Mutex;
   std::condition_variable Changed;
-  std::deque<std::pair<int, TPicture>> Frames;
+  std::deque<TQueuedFrame> Frames;
   bool Closed = false, Stopped = false;
 };
 
@@ -66,10 +72,9 @@ class TFrameQueue {
 void WriteFrames(TFrameQueue &queue, TFrameWriter &writer, int &written, std::string &error,
                  std::exception_ptr &exception) {
   try {
-    int frame = 0;
-    TPicture next;
-    while (queue.Pop(frame, next)) {
-      if (!writer.Add(frame, next, error)) break;
+    TQueuedFrame next;
+    while (queue.Pop(next)) {
+      if (!writer.AddWithRecipe(next.Frame, next.Picture, next.Recipe, error)) break;
       ++written;
     }
   } catch (...) {
@@ -79,9 +84,11 @@ void WriteFrames(TFrameQueue &queue, TFrameWriter &writer, int &written, std::st
 }
 
 // Frame k, the `done`th of `total` to paint, painted into `frame` by `unit`.
+// With `recipe`, what the frame's PNG picture carries: the state the frame
+// starts from and the values set after the constants.
 TPaintResult PaintFrame(TArithmeticUnit &unit, const TStringList &constants, const TStringList &carpet,
                         TPicture &frame, const TAnimation &animation, int k, int done, int total,
-                        const TAnimationControl &control) {
+                        const TAnimationControl &control, std::string *recipe) {
   TPaintControl paint;
   paint.Cancel = control.Cancel;
   paint.Threads = control.Threads;
@@ -89,7 +96,14 @@ TPaintResult PaintFrame(TArithmeticUnit &unit, const TStringList &constants, con
   TConstantOverrides values = animation.Overrides;
   values.push_back({animation.Variable, FrameValue(animation, k)});
   paint.AfterConstants = [&values](TArithmeticUnit &e) { ApplyConstantOverrides(e, values); };
-  return PaintCarpet(unit, constants, carpet, frame, paint);
+  if (!recipe) return PaintCarpet(unit, constants, carpet, frame, paint);
+  TRecipe r = BeginRecipe(constants, carpet, animation.Codes, unit, frame);
+  for (const TConstantOverride &v : values) r.SetAfterConstants.push_back({v.Name, v.Value});
+  TPaintResult painted = PaintCarpet(unit, constants, carpet, frame, paint);
+  // Without a hash there is no recipe; the frame itself is still written.
+  std::string error, notice;
+  if (painted.Painted && FinishRecipe(r, frame, 1, error)) *recipe = RecipeText(r, notice);
+  return painted;
 }
 
 bool Stopped(const TAnimationControl &control) {
@@ -116,19 +130,26 @@ TAnimationResult PaintAnimation(const TArithmeticUnit &engine, const TStringList
     carried.CopyForRunning(engine, 0);
     carriedPicture = picture;
   }
-  // random() draws from one generator for the whole program: each frame
-  // starts from its state before the first frame too, and it is left so.
-  const std::uint64_t randomBefore = RandomGenerator().State;
+  // The frames draw from a generator of their own, so that nothing the window
+  // does meanwhile (an undo puts its generator back) reaches them; each frame
+  // starts from its state before the first frame too.
+  TRandomGenerator frames = RandomGenerator();
+  if (control.RandomState) frames.State = *control.RandomState;
+  const std::uint64_t randomBefore = frames.State;
+  const TThreadRandomGenerator framesDraw(frames);
   std::exception_ptr paintException;
   try {
     for (int k = first; k <= last && !Stopped(control); ++k) {
-      if (!animation.Carry) RandomGenerator().State = randomBefore;
+      if (!animation.Carry) frames.State = randomBefore;
       // Each frame on its own copy, unless carrying on from the one before.
       TArithmeticUnit own;
       if (!animation.Carry) own.CopyForRunning(engine, 0);
       TArithmeticUnit &unit = animation.Carry ? carried : own;
       TPicture frame = animation.Carry ? std::move(carriedPicture) : picture;
-      const TPaintResult painted = PaintFrame(unit, constants, carpet, frame, animation, k, k - first, total, control);
+      const bool kept = k >= animation.First;
+      std::string recipe;
+      const TPaintResult painted = PaintFrame(unit, constants, carpet, frame, animation, k, k - first, total, control,
+                                              kept && writer.WantsRecipes() ? &recipe : nullptr);
       if (painted.Cancelled) break;
       if (!painted.ErrorLines.empty() && control.FrameErrors) control.FrameErrors(k, painted.ErrorLines);
       if (!painted.Painted) {
@@ -136,12 +157,11 @@ TAnimationResult PaintAnimation(const TArithmeticUnit &engine, const TStringList
         break;
       }
       if (animation.Carry) carriedPicture = frame;
-      if (k >= animation.First && !queue.Push(k, std::move(frame))) break;
+      if (kept && !queue.Push({k, std::move(frame), std::move(recipe)})) break;
     }
   } catch (...) {
     paintException = std::current_exception();
   }
-  RandomGenerator().State = randomBefore;
   const bool complete = !paintException && result.FailedFrame < 0 && !Stopped(control);
   if (complete) {
     queue.Close();

@@ -6,12 +6,14 @@
 // Each frame starts from the picture and variables there were before the
 // first frame; or, carrying on, from the frame before it.
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "paint/CarpetPainter.h"
 #include "paint/ConstantOverrides.h"
+#include "text/Cp932.h"
 
 namespace velmora {
 
@@ -26,6 +28,9 @@ struct TAnimation {
   int First = 0, Last = -1;
   // Set after the constants of every frame, before the frame's own value.
   TConstantOverrides Overrides;
+  // The codes the document's characters were read from, for the recipes
+  // frames written as PNG pictures carry.
+  text::TCp932Codes Codes;
 
   int LastFrame() const { return Last < 0 ? Frames - 1 : Last; }
 };
@@ -41,6 +46,13 @@ class TFrameWriter {
  public:
   virtual ~TFrameWriter() = default;
   virtual bool Add(int frame, const TPicture &picture, std::string &error) = 0;
+  // A writer whose frames carry their recipe (PNG pictures) says so; it then
+  // gets each frame with its recipe text ("" when none could be made).
+  virtual bool WantsRecipes() const { return false; }
+  virtual bool AddWithRecipe(int frame, const TPicture &picture, [[maybe_unused]] const std::string &recipe,
+                             std::string &error) {
+    return Add(frame, picture, error);
+  }
   // Writes what is left; when `cancel` is set before the file is in place,
   // nothing is written.
   virtual bool Finish(const std::atomic<bool> *cancel, std::string &error) = 0;
@@ -53,6 +65,9 @@ struct TAnimationControl {
   std::function<void(int framesDone, int frames, int columns, int width)> Progress;
   // A frame's error lines (math errors included), as a paint gives them.
   std::function<void(int frame, const TStringList &lines)> FrameErrors;
+  // The random generator's state before the first frame; null: the calling
+  // thread's generator as it is.
+  const std::uint64_t *RandomState = nullptr;
 };
 
 struct TAnimationResult {
@@ -64,8 +79,8 @@ struct TAnimationResult {
 };
 
 // Paints and writes the frames. `engine` and `picture` are the state before
-// the first frame; neither is changed, nor is the random generator's state
-// (so nothing else may paint meanwhile). Writing runs on a thread of its own
+// the first frame; neither is changed, nor is the program's random generator:
+// the frames draw from a generator of their own. Writing runs on a thread of its own
 // while the next frames paint, with at most a few pictures waiting.
 TAnimationResult PaintAnimation(const TArithmeticUnit &engine, const TStringList &constants,
                                 const TStringList &carpet, const TPicture &picture, const TAnimation &animation,

@@ -50,8 +50,13 @@ class TFrameFiles : public TFrameWriter {
  public:
   TFrameFiles(std::string pattern, const std::atomic<bool> *cancel) : Pattern(std::move(pattern)), Cancel(cancel) {}
   bool Add(int frame, const TPicture &picture, std::string &error) override {
+    return AddWithRecipe(frame, picture, std::string(), error);
+  }
+  // A PNG frame carries its recipe, as a painted picture saved alone does.
+  bool WantsRecipes() const override { return PictureFormatFor(FrameFileName(Pattern, 0)) == TPictureFormat::Png; }
+  bool AddWithRecipe(int frame, const TPicture &picture, const std::string &recipe, std::string &error) override {
     const std::string name = FrameFileName(Pattern, frame);
-    if (SavePicture(name, picture, error, Cancel)) return true;
+    if (SavePicture(name, picture, error, Cancel, recipe.empty() ? nullptr : &recipe)) return true;
     error = name + ": " + error;
     return false;
   }

@@ -294,6 +294,31 @@ TLoopEnd PaintInParallel(TPixelRunner &runner, int threads, const TReuseShared *
 
 }  // namespace
 
+namespace {
+
+// Memory that runs out is no formula error: the paint ends as a whole.
+void CheckMemory(const TQDString &scanner, const TArithmeticUnit &engine) {
+  if (scanner.OutOfMemory || engine.OutOfMemory) throw std::bad_alloc();
+}
+
+// Constants: each line compiled into slot 0 and run at once.
+void RunConstants(TArithmeticUnit &engine, TQDString &scanner, const TStringList &constants, TStringList &errors) {
+  engine.MathErrorMode = false;
+  for (std::size_t i = 0; i < constants.size(); ++i) {
+    scanner.Text = constants[i];
+    if (!scanner.Tokenize()) CheckMemory(scanner, engine), errors.push_back(ConstantsPrefix(i) + scanner.ErrorMessage);
+    if (scanner.Tokens->empty()) continue;
+    TStringList().swap(*scanner.Tokens);  // the engine scans the line again
+    long double value;
+    if (!engine.SetExpression(0, constants[i]) || !engine.Calculate(0, value)) {
+      CheckMemory(scanner, engine);
+      errors.push_back(ConstantsPrefix(i) + engine.ErrorMessage);
+    }
+  }
+}
+
+}  // namespace
+
 TPaintResult PaintCarpet(TArithmeticUnit &engine, const TStringList &constants, const TStringList &carpet,
                          TPicture &picture, const TPaintProgress &progress) {
   TPaintControl control;
@@ -312,24 +337,8 @@ TPaintResult PaintCarpet(TArithmeticUnit &engine, const TStringList &constants, 
   *engine.GetVariablePointer("ImgW", true) = width;
   *engine.GetVariablePointer("ImgH", true) = height;
 
-  // Constants: each line compiled into slot 0 and run at once.
-  engine.MathErrorMode = false;
-  // Memory that runs out is no formula error: the paint ends as a whole.
-  const auto checkMemory = [&] {
-    if (scanner.OutOfMemory || engine.OutOfMemory) throw std::bad_alloc();
-  };
-  for (std::size_t i = 0; i < constants.size(); ++i) {
-    scanner.Text = constants[i];
-    if (!scanner.Tokenize()) checkMemory(), errors.push_back(ConstantsPrefix(i) + scanner.ErrorMessage);
-    if (scanner.Tokens->empty()) continue;
-    TStringList().swap(*scanner.Tokens);  // the engine scans the line again
-    long double value;
-    if (!engine.SetExpression(0, constants[i]) || !engine.Calculate(0, value)) {
-      checkMemory();
-      errors.push_back(ConstantsPrefix(i) + engine.ErrorMessage);
-    }
-  }
-
+  const auto checkMemory = [&] { CheckMemory(scanner, engine); };
+  RunConstants(engine, scanner, constants, errors);
   if (control.AfterConstants && errors.empty()) control.AfterConstants(engine);
 
   // Carpet formulas: one slot each, in order; comment and blank lines take none.

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "paint/JpegCodec.h"
+#include "paint/PngRecipe.h"
 #include "paint/QtImageCodec.h"
 #include "text/LineList.h"
 
@@ -222,14 +223,15 @@ bool EncodePng(const TPicture &picture, std::string &bytes, std::string &error) 
 }
 
 bool SavePicture(const std::string &path, const TPicture &picture, std::string &error,
-                 const std::atomic<bool> *cancel) {
+                 const std::atomic<bool> *cancel, const std::string *recipe) {
   std::string bytes;
   switch (PictureFormatFor(path)) {
     case TPictureFormat::Jpeg:
       if (!EncodeJpeg(picture, JpegQuality, bytes, error)) return false;
       break;
     case TPictureFormat::Png:
-      if (!EncodePng(picture, bytes, error)) return false;
+      if (recipe ? !EncodePngWithRecipe(picture, *recipe, bytes, error) : !EncodePng(picture, bytes, error))
+        return false;
       break;
     case TPictureFormat::Bmp: {
       const TPictureBytes bmp = EncodeBmp(picture);

@@ -32,9 +32,10 @@ bool DecodePicture(const std::string &bytes, TPictureFormat format, TPicture &pi
 bool LoadPicture(const std::string &path, TPicture &picture, std::string &error, std::string *warning = nullptr);
 // Writes atomically: a failed save leaves an existing file as it was. When
 // `cancel` is set before the new file replaces the old one, nothing is written
-// (Ctrl+C in velmora-cli).
+// (Ctrl+C in velmora-cli). A PNG file carries `recipe` when one is given
+// (paint/Recipe.h); other formats carry none.
 bool SavePicture(const std::string &path, const TPicture &picture, std::string &error,
-                 const std::atomic<bool> *cancel = nullptr);
+                 const std::atomic<bool> *cancel = nullptr, const std::string *recipe = nullptr);
 
 // The encoders on their own (whole file contents).
 // A picture file's bytes, in memory that is cheap to fill when large.

@@ -4,6 +4,7 @@
 
 #include <QBuffer>
 #include <QByteArray>
+#include <QCryptographicHash>
 #include <QImage>
 #include <QImageReader>
 #include <QImageWriter>
@@ -98,10 +99,27 @@ bool EncodePng(const TPicture &picture, std::string &bytes, std::string &error) 
   return true;
 }
 
+std::string PixelsSha256(const TPicture &picture) {
+  QCryptographicHash hash(QCryptographicHash::Sha256);
+  hash.addData(QByteArray::fromStdString(std::to_string(picture.Width) + "x" + std::to_string(picture.Height) + "\n"));
+  // Red, green and blue bytes: the same hash whatever the memory order of a pixel.
+  std::string row(static_cast<std::size_t>(picture.Width) * 3, '\0');
+  for (int y = 0; y < picture.Height; ++y) {
+    for (int x = 0; x < picture.Width; ++x) {
+      const std::uint32_t c = picture.Pixel(x, y);
+      row[3 * static_cast<std::size_t>(x)] = static_cast<char>(RedOf(c));
+      row[3 * static_cast<std::size_t>(x) + 1] = static_cast<char>(GreenOf(c));
+      row[3 * static_cast<std::size_t>(x) + 2] = static_cast<char>(BlueOf(c));
+    }
+    hash.addData(QByteArrayView(row.data(), static_cast<qsizetype>(row.size())));
+  }
+  return hash.result().toHex().toStdString();
+}
+
 }  // namespace
 
 const TQtImageCodec &ToolkitImageCodec() {
-  static const TQtImageCodec codec{Decode, EncodePng};
+  static const TQtImageCodec codec{Decode, EncodePng, PixelsSha256};
   return codec;
 }
 

@@ -17,6 +17,8 @@ struct TQtImageCodec {
   bool (*Decode)(const std::string &bytes, TPictureFormat format, std::size_t maxBytes, TPicture &picture,
                  std::string &error);
   bool (*EncodePng)(const TPicture &picture, std::string &bytes, std::string &error);
+  // SHA-256 of a picture's pixels as a recipe records it (paint/Recipe.h).
+  std::string (*PixelsSha256)(const TPicture &picture);
 };
 
 // The toolkit's codecs, or null with `error` saying why they are not there.

@@ -79,7 +79,7 @@ const TQtImageCodec *QtImageCodec(std::string &error) {
         using TEntry = const TQtImageCodec *(*)();
         if (const auto entry = reinterpret_cast<TEntry>(dlsym(module, "velmora_qt_image_codec"))) {
           if ((Loaded = entry())) {
-            static const TQtImageCodec quiet{QuietDecode, Loaded->EncodePng};
+            static const TQtImageCodec quiet{QuietDecode, Loaded->EncodePng, Loaded->PixelsSha256};
             codec = &quiet;
             return;
           }

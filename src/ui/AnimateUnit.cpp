@@ -166,6 +166,7 @@ void TAnimateForm::Start() {
     StatusLabel->setText(Q(why));
     return;
   }
+  animation.Codes = Source.Codes;
   const std::string file = FileEdit->text().toStdString();
   Writer = MakeFrameWriter(file, Source.Picture.Width, Source.Picture.Height, FpsSpin->value(), &CancelFlag, why);
   Result = TAnimationResult();
@@ -188,6 +189,7 @@ void TAnimateForm::Start() {
       for (const std::string &line : lines)
         if (ErrorLines.size() < MaxErrorLines) ErrorLines.push_back(FramePrefix(frame) + line);
     };
+    control.RandomState = &Source.RandomState;
     try {
       Result = PaintAnimation(*Source.Engine, Source.Constants, Source.Carpet, Source.Picture, animation, *Writer,
                               control);

@@ -27,6 +27,8 @@ struct TAnimationSource {
   std::unique_ptr<TArithmeticUnit> Engine;
   TStringList Constants, Carpet;
   TPicture Picture;
+  std::uint64_t RandomState = 0;
+  text::TCp932Codes Codes;  // for the recipes of PNG frames
 };
 
 class TAnimateForm : public QDialog {

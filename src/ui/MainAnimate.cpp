@@ -1,5 +1,6 @@
 // 画像 → アニメーションを書き出す: the dialog gets copies of the window's
 // formulas, picture and variables, so the window goes on as it was.
+#include "engine/Random.h"
 #include "paint/ConstantOverrides.h"
 #include "ui/AnimateUnit.h"
 #include "ui/MainUnit.h"
@@ -17,13 +18,15 @@ void TMainForm::ExportAnimation1Click() {
       source.Constants = MemoLines(ConstsMemo);
       source.Carpet = MemoLines(MCMemo);
       source.Picture = Picture;
+      source.RandomState = RandomGenerator().State;
+      source.Codes = Document.Codes;
       source.Engine = std::make_unique<TArithmeticUnit>();
       source.Engine->CopyForRunning(Arithmetic, 0);
       return CheckConstantOverrides({{AnimateForm->VariableBox->currentText().toStdString(), 0}}, source.Constants,
                                     why);
     };
     // The window is for looking meanwhile, as during a paint: a paint of its
-    // own would share the processors and the random generator.
+    // own would share the processors.
     connect(AnimateForm, &TAnimateForm::RunningChanged, this, [this](bool running) {
       Paint1->setEnabled(!running);
       PaintButton->setEnabled(!running);

@@ -32,9 +32,14 @@ QString DraggedFile(const QMimeData *data) {
 void TMainForm::SaveGraphics1Click() {
   std::string fileName;
   if (!SavePicDialog->Execute(fileName)) return;
-  std::string error;
-  if (!SavePicture(fileName, Picture, error)) throw std::runtime_error(error);
+  std::string error, notice;
+  // A PNG picture that is exactly a paint's output carries its recipe.
+  const std::string recipe =
+      PictureFormatFor(fileName) == TPictureFormat::Png ? PictureRecipe.TextFor(Picture, notice) : std::string();
+  if (!SavePicture(fileName, Picture, error, nullptr, recipe.empty() ? nullptr : &recipe))
+    throw std::runtime_error(error);
   ShowStatus(QStringLiteral("画像「%1」を保存しました．").arg(FileNameOnly(fileName)));
+  if (!notice.empty()) Boxes->ShowMessage(notice, "Velmora 2", TMessageBoxes::Ok | TMessageBoxes::Exclamation);
 }
 
 void TMainForm::OpenGraphics1Click() {
@@ -65,6 +70,10 @@ void TMainForm::SetMemoLines(QPlainTextEdit *memo, const TStringList &lines) {
 }
 
 bool TMainForm::OpenDocument(const std::string &fileName) {
+  TPictureFormat format;
+  std::string notDocument;
+  if (PictureFormatForReading(fileName, format, notDocument) && format == TPictureFormat::Png)
+    return OpenRecipePicture(fileName);
   // A file that cannot be taken ends the command with its reason (a box the
   // reader showed itself, or its message); the window keeps everything it
   // showed, so a later save cannot go over a file that was never read.

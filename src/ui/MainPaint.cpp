@@ -48,7 +48,9 @@ void TMainForm::Paint1Click() {
   ProgressBar->setValue(0);
   Ticks = 0;
   EngineBeforePaint = TEngineState::Of(Arithmetic);
-  Job->Start(Arithmetic, MemoLines(ConstsMemo), MemoLines(MCMemo), Picture, GrowingPicture);
+  const TStringList constants = MemoLines(ConstsMemo), carpet = MemoLines(MCMemo);
+  PictureRecipe.BeforePaint(constants, carpet, Document.Codes, Arithmetic, Picture);
+  Job->Start(Arithmetic, constants, carpet, Picture, GrowingPicture);
   FocusBeforePaint = focusWidget();
   WasActiveBeforePaint = isActiveWindow();
   SetPaintingState(true);
@@ -99,6 +101,7 @@ void TMainForm::FinishPaint() {
   if (outcome.Painted) {
     KeepForUndo(std::move(Picture), std::move(EngineBeforePaint));
     Picture = std::move(Job->Painted);
+    PictureRecipe.AfterPaint(Arithmetic, Picture);
     const QString done = QStringLiteral("描画しました（%1 秒）．").arg(Job->Seconds, 0, 'f', 2);
     const int mathErrors = MathErrorCount(outcome.ErrorLines);
     QString said = done;

@@ -59,7 +59,10 @@ TMainForm::TMainForm()
   Document.MessageBoxes = Boxes;
   DocMng.MessageBoxes = Boxes;
   const QString voktFilter = QStringLiteral("VOKT ファイル (*.vokt);;すべてのファイル (*)");
-  OwnDialogs[0] = std::make_unique<TQtFileDialog>(this, TQtFileDialog::TMode::Open, QStringLiteral("開く"), voktFilter);
+  // A PNG picture that carries its recipe opens as a document too.
+  const QString openFilter =
+      QStringLiteral("VOKT ファイル (*.vokt);;レシピ付き PNG 画像 (*.png);;すべてのファイル (*)");
+  OwnDialogs[0] = std::make_unique<TQtFileDialog>(this, TQtFileDialog::TMode::Open, QStringLiteral("開く"), openFilter);
   OwnDialogs[1] = std::make_unique<TQtFileDialog>(this, TQtFileDialog::TMode::Save, QStringLiteral("名前を付けて保存"),
                                                   voktFilter, QStringLiteral("vokt"));
   OwnDialogs[2] = std::make_unique<TQtFileDialog>(

@@ -19,6 +19,7 @@
 #include "engine/ArithmeticUnit.h"
 #include "paint/CarpetPainter.h"
 #include "paint/Picture.h"
+#include "paint/RecipeTracker.h"
 #include "ui/ErrorShowUnit.h"
 #include "ui/PaintJob.h"
 #include "ui/PictureHistory.h"
@@ -131,6 +132,11 @@ class TMainForm : public QMainWindow {
 
   // Document call-backs.
   bool OpenDocument(const std::string &fileName);
+  // A PNG picture's recipe as the document, the picture and the engine's
+  // state at the start of its paint (ui/MainRecipe.cpp).
+  bool OpenRecipePicture(const std::string &chosen);
+  // The recipe of the picture on screen.
+  TRecipeTracker PictureRecipe;
   bool SaveDocument(const std::string &fileName);
   void NewDocument(const std::string &fileName);
   // A new picture size keeping the top-left part (white elsewhere).
