@@ -80,16 +80,17 @@ long double TCallMemo::Call(TCallMemo *memo, long double x) {
   const std::uint64_t hash = (mantissa ^ (mantissa >> 29) ^ exponent * 0x9E3779B97F4A7C15ull) * 0xBF58476D1CE4E5B9ull;
   TEntry &entry = memo->Table[hash >> (64 - Bits)];
   ++memo->Lookups;
-  if (entry.Used && entry.Mantissa == mantissa && entry.Exponent == exponent) {
-    ++memo->Hits;
-    return entry.Value;
-  }
+  const bool hit = entry.Used && entry.Mantissa == mantissa && entry.Exponent == exponent;
+  if (hit) ++memo->Hits;
+  // The trial ends at its last lookup, whether that one hit or not.
   if (memo->Lookups == TrialLookups && memo->Hits * 8 < TrialLookups) {
+    const long double value = hit ? entry.Value : memo->Function(x);
     memo->Off = true;
     FreeTable(memo->Table);
     memo->Table = nullptr;
-    return memo->Function(x);
+    return value;
   }
+  if (hit) return entry.Value;
   // Kept only when the call itself met nothing: flags clear before and after,
   // no math error recorded.
   TMathErrorManager &records = MathErrorManager();
