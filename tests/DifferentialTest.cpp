@@ -24,6 +24,17 @@
 
 namespace {
 
+// The inner functions of a formula taking `arguments` arguments, in the
+// opcode table's order.
+std::vector<const char *> InnerFunctions(int arguments) {
+  std::vector<const char *> names;
+  for (int code = 0; code < velmora::OpcodeSpace; ++code) {
+    const velmora::TOpcodeInfo &row = velmora::OpcodeInfo(code);
+    if (row.Shape.Operands >= 0 && row.Shape.Arguments == arguments) names.push_back(row.Formula);
+  }
+  return names;
+}
+
 constexpr int FaultFlags = FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW;
 const char *const ReadOnly[] = {"a", "b", "c", "x", "y"};
 constexpr int Writable = 8;  // w0 .. w7
@@ -83,7 +94,7 @@ struct TReference {
   }
 
   static int Opcode(const std::string &f) {
-    for (int code = 0; code < 64; ++code)
+    for (int code = 0; code < velmora::OpcodeSpace; ++code)
       if (f == velmora::OpcodeInfo(code).Formula) return code;
     ADD_FAILURE() << f;
     return velmora::icInvalid;
@@ -234,15 +245,14 @@ class TGenerator {
       }
       case 4: { auto n = Leaf(Pick(2) ? TNode::Neg : TNode::Plus, ""); n->L = Expr(depth - 1); return n; }
       case 5: case 6: {
-        static const char *const one[] = {"asin", "acos", "atan", "abs", "cos", "cosh", "exp", "ln", "log10",
-                                          "sin", "sinh", "sqrt", "tan", "tanh", "ceil", "floor", "random"};
-        auto n = Leaf(TNode::Call1, one[Pick(17)]);
+        static const std::vector<const char *> one = InnerFunctions(1);
+        auto n = Leaf(TNode::Call1, one[static_cast<std::size_t>(Pick(static_cast<int>(one.size())))]);
         n->L = Expr(depth - 1);
         return n;
       }
       case 7: {
-        static const char *const two[] = {"atan2", "log", "pow", "mod"};
-        auto n = Leaf(TNode::Call2, two[Pick(4)]);
+        static const std::vector<const char *> two = InnerFunctions(2);
+        auto n = Leaf(TNode::Call2, two[static_cast<std::size_t>(Pick(static_cast<int>(two.size())))]);
         n->L = Expr(depth - 1);
         n->R = Expr(depth - 1);
         return n;
@@ -554,7 +564,7 @@ const char *FaultWord(int fault) {
 TEST(Differential, LibraryCallsNearTheRangeLimitsFaultOnlyByTheRules) {
   using velmora::OpcodeInfo;
   std::vector<std::string> functions;
-  for (int code = 0; code < 64; ++code) {
+  for (int code = 0; code < velmora::OpcodeSpace; ++code) {
     const velmora::TOpcodeShape &s = OpcodeInfo(code).Shape;
     if (s.Writes && s.CallsOut && !s.Inline && s.Operands > 1) functions.push_back(OpcodeInfo(code).Formula);
   }

@@ -52,8 +52,8 @@ using TFunction2 = long double (*)(long double, long double);
 
 // The checked math functions by opcode, from the opcode table.
 struct TFunctionTable {
-  TFunction1 One[64] = {};
-  TFunction2 Two[64] = {};
+  TFunction1 One[OpcodeSpace] = {};
+  TFunction2 Two[OpcodeSpace] = {};
   constexpr TFunctionTable() {
 #define VELMORA_FUNCTION_Func1(code, fn) One[code] = checked::fn;
 #define VELMORA_FUNCTION_Func2(code, fn) Two[code] = checked::fn;

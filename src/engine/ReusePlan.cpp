@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "compiler/Opcodes.h"
+#include "engine/Float80.h"
 
 namespace velmora {
 
@@ -74,12 +75,9 @@ class TBuilder {
 
 std::int32_t TBuilder::ImmediateValue(long double value) {
   // Equal values with other bits (0 and -0) are other values.
-  unsigned char bytes[sizeof(long double)] = {};
-  std::memcpy(bytes, &value, 10);
-  std::uint64_t low;
-  std::uint16_t high;
-  std::memcpy(&low, bytes, 8);
-  std::memcpy(&high, bytes + 8, 2);
+  const TFloat80Bits bits = Float80Bits(value);
+  const std::uint64_t low = bits.Significand;
+  const std::uint16_t high = bits.SignExponent;
   const auto found = Immediates.find({low, high});
   if (found != Immediates.end()) return found->second;
   TNode n;
