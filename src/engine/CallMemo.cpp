@@ -66,11 +66,10 @@ long double TCallMemo::Call(TCallMemo *memo, long double x) {
   if (hit) return entry.Value;
   // Kept only when the call itself met nothing: flags clear before and after,
   // no math error recorded.
-  TMathErrorManager &records = MathErrorManager();
-  const std::uint64_t faults = records.Faults;
   const bool clearBefore = !FaultFlagsRaised();
+  const TRunMark mark;
   const long double value = memo->Function(x);
-  if (clearBefore && !FaultFlagsRaised() && records.Faults == faults) {
+  if (clearBefore && mark.MetNothing(false, false)) {
     entry.Mantissa = mantissa;
     entry.Exponent = exponent;
     entry.Used = 1;

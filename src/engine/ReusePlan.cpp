@@ -324,6 +324,18 @@ bool TBuilder::Finish(TReusePlan &plan) {
 
 }  // namespace
 
+TPaintVariables ResolvePaintVariables(TArithmeticUnit &engine) {
+  // Created in the order the paint has always created them (it is the order
+  // of the variable list), all before any index is taken.
+  static const char *const names[] = {"x", "y", "r", "g", "b", "getr", "getg", "getb"};
+  for (const char *name : names) engine.GetVariablePointer(name, true);
+  TPaintVariables v{};
+  std::int32_t *const places[] = {&v.X,         &v.Y,         &v.Colour[0],    &v.Colour[1],
+                                  &v.Colour[2], &v.OldColour[0], &v.OldColour[1], &v.OldColour[2]};
+  for (std::size_t i = 0; i < 8; ++i) *places[i] = engine.SearchVariable(names[i], false);
+  return v;
+}
+
 bool PlanReuse(const TArithmeticUnit &engine, int count, const TPaintVariables &names, bool rows,
                TReusePlan &plan, const std::atomic<bool> *cancel) {
   plan = TReusePlan();

@@ -52,8 +52,9 @@ bool TArithmeticUnit::CalculateGuarded(int index, long double &result) {
 
   TRunGuard guard(*this, e.WrittenVariables, Snapshot);
   NativeBailout = false;
+  const TRunMark mark;
   bool ok = RunFast(e, result);
-  if (NativeBailout || FaultFlagsRaised()) {
+  if (!mark.MetNothing(NativeBailout, true)) {
     guard.Undo();
     result = 0;
     ok = Run<true>(e, result);
@@ -72,6 +73,7 @@ bool TArithmeticUnit::CalculateSlots(int count, int &failedSlot, bool carefulFir
   PrepareSlotsWritten(count);
   TRunGuard guard(*this, SlotsWritten, SlotsSnapshot);
   NativeBailout = false;
+  const TRunMark mark;
   bool ok = true;
   long double result;
   for (int k = 0; k < count && ok && !carefulFirst; ++k) {
@@ -81,7 +83,7 @@ bool TArithmeticUnit::CalculateSlots(int count, int &failedSlot, bool carefulFir
     ok = RunFast(e, result);
     if (!ok) failedSlot = k;
   }
-  if (!carefulFirst && !NativeBailout && !FaultFlagsRaised()) return ok;
+  if (!carefulFirst && mark.MetNothing(NativeBailout, true)) return ok;
 
   // Some slot raised a fault flag: undo the whole pixel and run the slots one
   // by one, each testing after every instruction: what a Calculate per slot
@@ -119,6 +121,7 @@ void TArithmeticUnit::BeginBatch(int count) {
   }
   Batch.reset();
   Batch = std::make_unique<TRunGuard>(*this, SlotsWritten, SlotsSnapshot);
+  Mark = TRunMark();
   NativeBailout = false;
   BatchFailed = false;
 }
@@ -135,7 +138,7 @@ void TArithmeticUnit::RunSlotsUnchecked(int count) {
 
 bool TArithmeticUnit::EndBatch() {
   if (!Batch) return false;
-  const bool clean = !BatchFailed && !NativeBailout && !FaultFlagsRaised();
+  const bool clean = Mark.MetNothing(BatchFailed || NativeBailout, true);
   if (!clean) Batch->Undo();
   Batch.reset();
   return clean;
@@ -164,7 +167,7 @@ void TArithmeticUnit::BeginProbe() {
   static const std::vector<std::int32_t> none;
   Batch.reset();
   Batch = std::make_unique<TRunGuard>(*this, none, SlotsSnapshot);
-  ProbeFaults = MathErrorManager().Faults;
+  Mark = TRunMark();
   NativeBailout = false;
   BatchFailed = false;
 }
@@ -180,8 +183,7 @@ void TArithmeticUnit::RunRaw(int index) {
 
 bool TArithmeticUnit::EndProbe() {
   if (!Batch) return false;
-  const bool clean =
-      !BatchFailed && !NativeBailout && !FaultFlagsRaised() && MathErrorManager().Faults == ProbeFaults;
+  const bool clean = Mark.MetNothing(BatchFailed || NativeBailout, false);
   if (!clean) Batch->Undo();
   Batch.reset();
   return clean;

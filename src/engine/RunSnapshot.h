@@ -39,6 +39,22 @@ inline int RaisedFaultFlags() {
 }
 inline bool FaultFlagsRaised() { return RaisedFaultFlags() != 0; }
 
+// Where a run started, for asking afterwards whether it met anything: a fault
+// flag raised, a replay requested (the machine code met what only the
+// interpreter reports, or the run failed), or, unless the run keeps its math
+// error records, a record added. Every run interface, probes and the call
+// memo decide by this one test.
+class TRunMark {
+ public:
+  TRunMark() : Faults(MathErrorManager().Faults) {}
+  bool MetNothing(bool replayRequested, bool recordsKept) const {
+    return !replayRequested && !FaultFlagsRaised() && (recordsKept || MathErrorManager().Faults == Faults);
+  }
+
+ private:
+  std::uint64_t Faults;
+};
+
 class TRunSnapshot {
  public:
   // Keeps the values of the `written` variables (which must stay as they are
