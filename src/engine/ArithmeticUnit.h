@@ -164,7 +164,7 @@ class TArithmeticUnit {
   struct TRunGuard;
   std::unique_ptr<TRunGuard> Batch;
   bool BatchFailed = false;
-  TRunMark Mark;  // where the batch or probe began
+  TRunMark Mark{true};  // where the batch or probe began
   void PrepareSlotsWritten(int count);
   void PrepareSteps(TExpression &e);
   bool CompileNative(TExpression &e);

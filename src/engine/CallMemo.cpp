@@ -67,9 +67,9 @@ long double TCallMemo::Call(TCallMemo *memo, long double x) {
   // Kept only when the call itself met nothing: flags clear before and after,
   // no math error recorded.
   const bool clearBefore = !FaultFlagsRaised();
-  const TRunMark mark;
+  const TRunMark mark(false);
   const long double value = memo->Function(x);
-  if (clearBefore && mark.MetNothing(false, false)) {
+  if (clearBefore && mark.MetNothing(false)) {
     entry.Mantissa = mantissa;
     entry.Exponent = exponent;
     entry.Used = 1;

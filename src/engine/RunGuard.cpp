@@ -52,9 +52,9 @@ bool TArithmeticUnit::CalculateGuarded(int index, long double &result) {
 
   TRunGuard guard(*this, e.WrittenVariables, Snapshot);
   NativeBailout = false;
-  const TRunMark mark;
+  const TRunMark mark(true);
   bool ok = RunFast(e, result);
-  if (!mark.MetNothing(NativeBailout, true)) {
+  if (!mark.MetNothing(NativeBailout)) {
     guard.Undo();
     result = 0;
     ok = Run<true>(e, result);
@@ -73,7 +73,7 @@ bool TArithmeticUnit::CalculateSlots(int count, int &failedSlot, bool carefulFir
   PrepareSlotsWritten(count);
   TRunGuard guard(*this, SlotsWritten, SlotsSnapshot);
   NativeBailout = false;
-  const TRunMark mark;
+  const TRunMark mark(true);
   bool ok = true;
   long double result;
   for (int k = 0; k < count && ok && !carefulFirst; ++k) {
@@ -83,7 +83,7 @@ bool TArithmeticUnit::CalculateSlots(int count, int &failedSlot, bool carefulFir
     ok = RunFast(e, result);
     if (!ok) failedSlot = k;
   }
-  if (!carefulFirst && mark.MetNothing(NativeBailout, true)) return ok;
+  if (!carefulFirst && mark.MetNothing(NativeBailout)) return ok;
 
   // Some slot raised a fault flag: undo the whole pixel and run the slots one
   // by one, each testing after every instruction: what a Calculate per slot
@@ -121,7 +121,7 @@ void TArithmeticUnit::BeginBatch(int count) {
   }
   Batch.reset();
   Batch = std::make_unique<TRunGuard>(*this, SlotsWritten, SlotsSnapshot);
-  Mark = TRunMark();
+  Mark = TRunMark(true);
   NativeBailout = false;
   BatchFailed = false;
 }
@@ -138,7 +138,7 @@ void TArithmeticUnit::RunSlotsUnchecked(int count) {
 
 bool TArithmeticUnit::EndBatch() {
   if (!Batch) return false;
-  const bool clean = Mark.MetNothing(BatchFailed || NativeBailout, true);
+  const bool clean = Mark.MetNothing(BatchFailed || NativeBailout);
   if (!clean) Batch->Undo();
   Batch.reset();
   return clean;
@@ -167,7 +167,7 @@ void TArithmeticUnit::BeginProbe() {
   static const std::vector<std::int32_t> none;
   Batch.reset();
   Batch = std::make_unique<TRunGuard>(*this, none, SlotsSnapshot);
-  Mark = TRunMark();
+  Mark = TRunMark(false);
   NativeBailout = false;
   BatchFailed = false;
 }
@@ -183,7 +183,7 @@ void TArithmeticUnit::RunRaw(int index) {
 
 bool TArithmeticUnit::EndProbe() {
   if (!Batch) return false;
-  const bool clean = Mark.MetNothing(BatchFailed || NativeBailout, false);
+  const bool clean = Mark.MetNothing(BatchFailed || NativeBailout);
   if (!clean) Batch->Undo();
   Batch.reset();
   return clean;

@@ -46,12 +46,15 @@ inline bool FaultFlagsRaised() { return RaisedFaultFlags() != 0; }
 // memo decide by this one test.
 class TRunMark {
  public:
-  TRunMark() : Faults(MathErrorManager().Faults) {}
-  bool MetNothing(bool replayRequested, bool recordsKept) const {
-    return !replayRequested && !FaultFlagsRaised() && (recordsKept || MathErrorManager().Faults == Faults);
+  // `recordsKept`: the run's math error records stay, so they do not count.
+  explicit TRunMark(bool recordsKept)
+      : RecordsKept(recordsKept), Faults(recordsKept ? 0 : MathErrorManager().Faults) {}
+  bool MetNothing(bool replayRequested) const {
+    return !replayRequested && !FaultFlagsRaised() && (RecordsKept || MathErrorManager().Faults == Faults);
   }
 
  private:
+  bool RecordsKept;
   std::uint64_t Faults;
 };
 

@@ -94,7 +94,8 @@ TReuseRunner::TReuseRunner(const TReuseShared &shared)
   Inputs.X = &Cell(Engine, plan.X);
   Inputs.Y = &Cell(Engine, plan.Y);
   for (int c = 0; c < 3; ++c) {
-    if (plan.OldColour[c] >= 0) Inputs.OldColour[c] = &Cell(Engine, plan.OldColour[c]), Inputs.ReadsOldColour = true;
+    Inputs.OldColour[c] = plan.OldColour[c] >= 0 ? &Cell(Engine, plan.OldColour[c]) : &UnreadOldColour[c];
+    if (plan.OldColour[c] >= 0) Inputs.ReadsOldColour = true;
     const TReusePlan::TPlace &place = plan.Channels[c];
     Channels[c] = place.Area == 0 ? &Engine.Work[static_cast<std::size_t>(place.Index)] : &Cell(Engine, place.Index);
   }

@@ -57,6 +57,7 @@ class TReuseRunner {
   const TReuseShared &Shared;
   TArithmeticUnit Engine;
   TPixelInputs Inputs;
+  long double UnreadOldColour[3] = {};  // where the channels nothing reads go
   long double *Channels[3];
   // The channels worked out per pixel (their shifts), and the colour bits of
   // the others for the current column (those that change once or per column).
