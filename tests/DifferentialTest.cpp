@@ -21,166 +21,23 @@
 #include "compiler/Opcodes.h"
 #include "engine/MathFaultRules.h"
 #include "engine/Random.h"
+#include "DifferentialReference.h"
 
 namespace {
 
-constexpr int FaultFlags = FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW;
-const char *const ReadOnly[] = {"a", "b", "c", "x", "y"};
-constexpr int Writable = 8;  // w0 .. w7
+using namespace differential;
 
-struct TFault {};  // the run stops
-
-struct TNode {
-  enum TKind { Number, Read, Write, Neg, Plus, PreInc, PreDec, PostInc, PostDec, Add, Sub, Mul, Div, Call1, Call2,
-               Assign, Compound, Comma } Kind;
-  std::string Text;  // number literal, variable or function name; compound operator
-  long double Value = 0;
-  std::unique_ptr<TNode> L, R;
-};
-
-// ---------------------------------------------------------------------------
-// The reference evaluator
-
-struct TReference {
-  bool MathMode = false;
-  std::uint64_t Random = 0;
-  long double Vars[5 + Writable] = {};
-
-  static int Slot(const std::string &name) {
-    for (int i = 0; i < 5; ++i)
-      if (name == ReadOnly[i]) return i;
-    return 5 + (name[1] - '0');
+// The inner functions of a formula taking `arguments` arguments, in the
+// opcode table's order.
+std::vector<const char *> InnerFunctions(int arguments) {
+  std::vector<const char *> names;
+  for (int code = 0; code < velmora::OpcodeSpace; ++code) {
+    const velmora::TOpcodeInfo &row = velmora::OpcodeInfo(code);
+    if (row.Shape.Operands >= 0 && row.Shape.Arguments == arguments) names.push_back(row.Formula);
   }
+  return names;
+}
 
-  // One native operation; a raised fault flag stops the run.
-  template <class F>
-  static long double Native(F f) {
-    feclearexcept(FE_ALL_EXCEPT);
-    volatile long double r = f();
-    if (fetestexcept(FaultFlags)) throw TFault{};
-    return r;
-  }
-
-  // The library's own result with flags put back: for a fault it declines, and
-  // for a call the rules let through (its flags never stop a run).
-  template <class F>
-  static long double Quiet(F f) {
-    volatile long double r = f();
-    feclearexcept(FE_ALL_EXCEPT);
-    return r;
-  }
-
-  // A math fault: substitute in math error mode, the library's result otherwise.
-  template <class F>
-  long double Fault(long double substitute, F library) const {
-    return MathMode ? substitute : Quiet(library);
-  }
-
-  // The substitute of a fault type, as the math error manager supplies it.
-  static long double Substitute(int fault) {
-    using namespace velmora::checked::rules;
-    return fault == Overflow ? LDBL_MAX : fault == Underflow ? LDBL_MIN : 0;
-  }
-
-  static int Opcode(const std::string &f) {
-    for (int code = 0; code < 64; ++code)
-      if (f == velmora::OpcodeInfo(code).Formula) return code;
-    ADD_FAILURE() << f;
-    return velmora::icInvalid;
-  }
-
-  // A function of the library with the fault rules the engine goes by
-  // (tested on their own in MathErrorsTest).
-  template <class F>
-  long double Checked(const std::string &f, long double p, long double q, F library) {
-    const int fault = velmora::checked::rules::FaultOf(Opcode(f), p, q);
-    if (fault) return Fault(Substitute(fault), library);
-    return Quiet(library);
-  }
-
-  long double Call(const std::string &f, long double v) {
-    static const std::map<std::string, long double (*)(long double)> library = {
-        {"asin", asinl}, {"acos", acosl}, {"atan", atanl}, {"abs", fabsl},  {"tanh", tanhl},
-        {"ceil", ceill}, {"floor", floorl}, {"sin", sinl}, {"cos", cosl},   {"tan", tanl},
-        {"exp", expl},   {"cosh", coshl},  {"sinh", sinhl}, {"ln", logl},   {"log10", log10l},
-        {"sqrt", sqrtl}};
-    if (f == "sqrt" && velmora::checked::rules::SqrtPassesThrough(v)) return v;
-    const auto it = library.find(f);
-    if (it != library.end()) return Checked(f, v, 0, [fn = it->second, v] { return fn(v); });
-    // random(n)
-    if (!(v >= -0x1p63L && v < 0x1p63L)) throw TFault{};  // -2^63 still fits in 64 bits
-    const auto n = static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::int64_t>(v)));
-    if (n == 0) return 0;
-    Random = Random * 0x0000015A00004E35ull + 1;
-    return static_cast<long double>(static_cast<std::int32_t>((Random >> 32) & 0x7FFFFFFF) % n);
-  }
-
-  long double Call(const std::string &f, long double p, long double q) {
-    if (f == "atan2") return Checked(f, p, q, [=] { return atan2l(p, q); });
-    if (f == "mod") return Native([=] { return fmodl(p, q); });
-    if (f == "log") {
-      const long double base = Call("ln", p);
-      if (base == 0) {
-        if (!MathMode) throw TFault{};
-        return 0;
-      }
-      const long double value = Call("ln", q);
-      return Native([=] { return value / base; });
-    }
-    // pow: y = 0 gives 1 and a zero base 0 (for a finite base) without a fault.
-    const int fault = velmora::checked::rules::Pow(p, q);
-    if (fault) return Fault(Substitute(fault), [=] { return powl(p, q); });
-    if (std::isfinite(p) && q == 0) return 1;
-    if (std::isfinite(p) && p == 0) return 0;
-    return Quiet([=] { return powl(p, q); });
-  }
-
-  long double Eval(const TNode &n) {
-    switch (n.Kind) {
-      case TNode::Number: return n.Value;
-      case TNode::Read: return Vars[Slot(n.Text)];
-      case TNode::Write: return Vars[Slot(n.Text)];
-      case TNode::Neg: { const long double v = Eval(*n.L); return -v; }
-      case TNode::Plus: return Eval(*n.L);
-      case TNode::PreInc: case TNode::PreDec: case TNode::PostInc: case TNode::PostDec: {
-        long double &var = Vars[Slot(n.L->Text)];
-        const long double old = var;
-        const bool up = n.Kind == TNode::PreInc || n.Kind == TNode::PostInc;
-        var = Native([=] { return up ? old + 1 : old - 1; });
-        return (n.Kind == TNode::PostInc || n.Kind == TNode::PostDec) ? old : var;
-      }
-      case TNode::Add: case TNode::Sub: case TNode::Mul: case TNode::Div: {
-        const long double l = Eval(*n.L), r = Eval(*n.R);
-        if (n.Kind == TNode::Div) {
-          if (r != 0) return Native([=] { return l / r; });
-          if (!MathMode) throw TFault{};
-          return LDBL_MAX;
-        }
-        if (n.Kind == TNode::Add) return Native([=] { return l + r; });
-        if (n.Kind == TNode::Sub) return Native([=] { return l - r; });
-        return Native([=] { return l * r; });
-      }
-      case TNode::Call1: return Call(n.Text, Eval(*n.L));
-      case TNode::Call2: { const long double p = Eval(*n.L), q = Eval(*n.R); return Call(n.Text, p, q); }
-      case TNode::Assign: { const long double v = Eval(*n.R); Vars[Slot(n.L->Text)] = v; return v; }
-      case TNode::Compound: {
-        const long double r = Eval(*n.R);
-        long double &var = Vars[Slot(n.L->Text)];
-        const long double l = var;
-        if (n.Text == "/=" && r == 0) {
-          if (!MathMode) throw TFault{};
-          var = LDBL_MAX;
-          return var;
-        }
-        const char op = n.Text[0];
-        var = Native([=] { return op == '+' ? l + r : op == '-' ? l - r : op == '*' ? l * r : l / r; });
-        return var;
-      }
-      case TNode::Comma: { Eval(*n.L); return Eval(*n.R); }
-    }
-    return 0;
-  }
-};
 
 // ---------------------------------------------------------------------------
 // The generator and printer
@@ -234,15 +91,14 @@ class TGenerator {
       }
       case 4: { auto n = Leaf(Pick(2) ? TNode::Neg : TNode::Plus, ""); n->L = Expr(depth - 1); return n; }
       case 5: case 6: {
-        static const char *const one[] = {"asin", "acos", "atan", "abs", "cos", "cosh", "exp", "ln", "log10",
-                                          "sin", "sinh", "sqrt", "tan", "tanh", "ceil", "floor", "random"};
-        auto n = Leaf(TNode::Call1, one[Pick(17)]);
+        static const std::vector<const char *> one = InnerFunctions(1);
+        auto n = Leaf(TNode::Call1, one[static_cast<std::size_t>(Pick(static_cast<int>(one.size())))]);
         n->L = Expr(depth - 1);
         return n;
       }
       case 7: {
-        static const char *const two[] = {"atan2", "log", "pow", "mod"};
-        auto n = Leaf(TNode::Call2, two[Pick(4)]);
+        static const std::vector<const char *> two = InnerFunctions(2);
+        auto n = Leaf(TNode::Call2, two[static_cast<std::size_t>(Pick(static_cast<int>(two.size())))]);
         n->L = Expr(depth - 1);
         n->R = Expr(depth - 1);
         return n;
@@ -313,11 +169,6 @@ std::string Print(const TNode &n, std::mt19937_64 &rng) {
     case TNode::Comma: return Wrap(*n.L, false, rng) + " , " + Wrap(*n.R, Level(*n.R) >= 16, rng);
   }
   return "";
-}
-
-bool Same(long double a, long double b) {
-  if (std::isnan(a) || std::isnan(b)) return std::isnan(a) && std::isnan(b);
-  return std::memcmp(&a, &b, 10) == 0;
 }
 
 }  // namespace
@@ -489,166 +340,4 @@ TEST(Differential, MachineCodeAgreesWithTheInterpreter) {
     EXPECT_EQ(native, static_cast<int>(formulas.size())) << "every formula ran as machine code";
   }
   EXPECT_GT(faults, 300) << "the runs that stop are compared too";
-}
-
-namespace {
-
-// Arguments on and beside the edges of the fault rules, where the library's
-// results are finite but its status flags may say otherwise.
-std::vector<long double> EdgeArguments() {
-  const long double inf = INFINITY;
-  std::vector<long double> edges = {0, 1, 0.5L, 2, 1e-4940L, LDBL_MIN, LDBL_MAX, 1e-300L, 1e300L, 1e-4000L,
-                                    1e4000L, 0x1p63L, 11356.5L, 11355.0L, 11356.49L, 11354.99L, inf,
-                                    static_cast<long double>(NAN)};
-  for (long double e : std::vector<long double>(edges)) {
-    edges.push_back(nextafterl(e, inf));
-    edges.push_back(nextafterl(e, 0));
-  }
-  for (long double e : std::vector<long double>(edges)) edges.push_back(-e);
-  return edges;
-}
-
-// pow's arguments: powers of ten near the limits with small whole exponents
-// (exactly where 80-bit powl leaves its overflow and underflow flags on a
-// finite result), and exponents that put y * ln|x| just inside and outside.
-std::vector<std::pair<long double, long double>> PowArguments() {
-  std::vector<std::pair<long double, long double>> pairs = {{1e2000L, 2}, {1e1500L, 3}, {1e2467L, 1}, {1e-3000L, -1}};
-  for (int k = 1200; k <= 4932; k += 7) {
-    for (long double y : {1.0L, 2.0L, 3.0L, 4.0L, -1.0L, -2.0L, -3.0L}) {
-      const long double x = powl(10.0L, static_cast<long double>(k));
-      pairs.push_back({x, y});
-      pairs.push_back({-x, y});
-      pairs.push_back({1 / x, y});
-    }
-  }
-  for (int k = -16382; k <= 16383; k += 211) {
-    const long double x = ldexpl(1.25L, k), ln = logl(x);
-    if (ln == 0) continue;
-    for (long double t : {11356.4L, 11356.49L, 11356.5L, 11356.6L, -11354.9L, -11354.99L, -11355.0L, -11355.1L,
-                          10600.0L, -10600.0L}) {
-      pairs.push_back({x, t / ln});
-      pairs.push_back({-x, nearbyintl(t / ln)});
-    }
-  }
-  return pairs;
-}
-
-const char *FaultWord(int fault) {
-  using namespace velmora::checked::rules;
-  switch (fault) {
-    case Domain: return "domain error";
-    case Singularity: return "singularity";
-    case Overflow: return "overflow";
-    case Underflow: return "underflow";
-    case TotalLoss: return "total loss of significance";
-    default: return "";
-  }
-}
-
-}  // namespace
-
-// Every math function the engine calls, in machine code and interpreted, in
-// both math error modes, against the reference: a result the fault rules let
-// through is just the result, whatever status flags the library left; a rule's
-// fault gives exactly its record; only mod's invalid operation stops the run.
-TEST(Differential, LibraryCallsNearTheRangeLimitsFaultOnlyByTheRules) {
-  using velmora::OpcodeInfo;
-  std::vector<std::string> functions;
-  for (int code = 0; code < 64; ++code) {
-    const velmora::TOpcodeShape &s = OpcodeInfo(code).Shape;
-    if (s.Writes && s.CallsOut && !s.Inline && s.Operands > 1) functions.push_back(OpcodeInfo(code).Formula);
-  }
-  functions.push_back("log");  // the built-in of two logarithms
-  ASSERT_EQ(functions.size(), 20u) << "every library function is swept";
-
-  const std::vector<long double> edges = EdgeArguments();
-  std::vector<std::pair<long double, long double>> pairs = PowArguments();
-  const std::size_t powPairs = pairs.size();
-  for (std::size_t i = 0; i < edges.size(); i += 3)
-    for (long double q : edges) pairs.push_back({edges[i], q});
-
-  velmora::TArithmeticUnit engines[2];
-  engines[0].NativeCodeEnabled = false;
-  engines[1].NativeCodeEnabled = true;
-  int runs = 0, finite = 0, records = 0, stops = 0;
-  for (const std::string &f : functions) {
-    const bool two = f == "atan2" || f == "pow" || f == "mod" || f == "log";
-    for (velmora::TArithmeticUnit &engine : engines) ASSERT_TRUE(engine.SetExpression(0, "w0 = " + f + (two ? "(a, b)" : "(a)")));
-    const std::size_t count = two ? (f == "pow" ? pairs.size() : pairs.size() - powPairs) : edges.size();
-    for (std::size_t i = 0; i < count; ++i) {
-      const long double p = two ? pairs[f == "pow" ? i : powPairs + i].first : edges[i];
-      const long double q = two ? pairs[f == "pow" ? i : powPairs + i].second : 0;
-      const std::string call = f + "(" + std::to_string(static_cast<double>(p)) + ", " +
-                               std::to_string(static_cast<double>(q)) + ")";
-      const int rule = velmora::checked::rules::FaultOf(TReference::Opcode(f == "log" ? "ln" : f), p, q);
-      for (bool mode : {false, true}) {
-        TReference ref;
-        ref.MathMode = mode;
-        bool refStops = false;
-        long double refValue = 0;
-        try {
-          refValue = two ? ref.Call(f, p, q) : ref.Call(f, p);
-        } catch (const TFault &) {
-          refStops = true;
-        }
-        for (velmora::TArithmeticUnit &engine : engines) {
-          *engine.GetVariablePointer("a", true) = p;
-          *engine.GetVariablePointer("b", true) = q;
-          engine.MathErrorMode = mode;
-          long double value = 0;
-          const bool ok = engine.Calculate(0, value);
-          engine.MathErrorMode = false;
-          velmora::TStringList lines;
-          engine.GetMathErrors(lines);
-          const std::string where = call + (engine.NativeCodeEnabled ? " machine code" : " interpreted") +
-                                    (mode ? ", math error mode" : "");
-          ++runs;
-          ASSERT_EQ(!ok, refStops) << where << ": " << engine.ErrorMessage;
-          ASSERT_EQ(fetestexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW), 0) << where << ": flags left behind";
-          if (!ok) {
-            // Only what the processor itself faults on: mod's invalid
-            // operation, or a logarithm of base 1 outside math error mode.
-            ASSERT_TRUE(f == "mod" || f == "log") << where;
-            ++stops;
-            continue;
-          }
-          ASSERT_TRUE(Same(value, refValue)) << where << ": " << static_cast<double>(value) << " vs "
-                                             << static_cast<double>(refValue);
-          if (f == "log") continue;  // two calls, checked one by one as ln
-          if (!rule && std::isfinite(value)) ++finite;
-          if (!mode || !rule) {
-            ASSERT_TRUE(lines.empty()) << where << ": " << lines[0];
-          } else {
-            ASSERT_EQ(lines.size(), 1u) << where;
-            EXPECT_NE(lines[0].find(FaultWord(rule)), std::string::npos) << where << ": " << lines[0];
-            ++records;
-          }
-        }
-      }
-    }
-  }
-  EXPECT_GT(finite, 20000);
-  EXPECT_GT(records, 2000);
-  EXPECT_GT(stops, 50);
-  EXPECT_GT(runs, 100000);
-}
-
-// A fault flag raised before a library call still stops the run: the call
-// sets aside only the flags it raised itself.
-TEST(Differential, AFaultBeforeALibraryCallStillStopsTheRun) {
-  for (bool native : {false, true}) {
-    velmora::TArithmeticUnit engine;
-    engine.NativeCodeEnabled = native;
-    for (const char *text : {"w0 = 1e4000 * 1e4000, w1 = pow(1e2000, 2)", "w0 = mod(1, 0), w1 = sin(1)",
-                             "w0 = 1e4000 * 1e4000 + pow(1e2000, 2)"}) {
-      for (bool mode : {false, true}) {
-        ASSERT_TRUE(engine.SetExpression(0, text));
-        engine.MathErrorMode = mode;
-        long double value;
-        EXPECT_FALSE(engine.Calculate(0, value)) << text << (native ? " machine code" : " interpreted");
-        EXPECT_EQ(engine.ErrorMessage, "数式の実行中にエラーが発生しました") << text;
-        engine.MathErrorMode = false;
-      }
-    }
-  }
 }

@@ -181,6 +181,16 @@ TEST(Reuse, CallMemoKeepsOnlyCallsThatMetNothing) {
   records.Collecting = false;
 }
 
+TEST(Reuse, CallMemoTrialEndsOnAHitToo) {
+  velmora::TCallMemo memo(velmora::checked::Sin);
+  // 4095 arguments seen once, then a repeat as the last lookup of the trial.
+  for (int i = 0; i < 4095; ++i) velmora::TCallMemo::Call(&memo, 1 + i);
+  EXPECT_FALSE(memo.Off);
+  EXPECT_EQ(velmora::TCallMemo::Call(&memo, 1), velmora::checked::Sin(1));
+  EXPECT_EQ(memo.Hits, 1u);
+  EXPECT_TRUE(memo.Off);
+}
+
 namespace {
 
 std::string LongSum(const std::string &term, int terms) {

@@ -77,6 +77,13 @@ enum TIntercodeCode : std::uint8_t {
 #undef VELMORA_OPCODE_ENUM
 };
 
+// Opcode values lie below this; tables by opcode have this many rows (the
+// executor's step codes are opcode * 8 + variant).
+inline constexpr int OpcodeSpace = 64;
+#define VELMORA_OPCODE_IN_SPACE(value, name, ...) static_assert(value < OpcodeSpace, #name " is outside the opcode space");
+VELMORA_OPCODES(VELMORA_OPCODE_IN_SPACE)
+#undef VELMORA_OPCODE_IN_SPACE
+
 // What an instruction does with its operands, and how it is translated.
 struct TOpcodeShape {
   std::int8_t Operands = -1;   // operands of the executable instruction; -1: it becomes none
@@ -118,7 +125,7 @@ struct TOpcodeInfo {
 
 namespace opcode_detail {
 struct TTable {
-  TOpcodeInfo Rows[64];
+  TOpcodeInfo Rows[OpcodeSpace];
   constexpr TTable() {
 #define VELMORA_OPCODE_ROW(value, name, formula, shape, record, library, fn) \
   Rows[value] = TOpcodeInfo{#name, formula, opcode_shapes::shape, record, library};
@@ -132,7 +139,7 @@ inline constexpr TOpcodeInfo Unused{};
 
 // The row of an opcode value (values without an opcode read as invalid, with no name).
 constexpr const TOpcodeInfo &OpcodeInfo(int code) {
-  return code >= 0 && code < 64 ? opcode_detail::Table.Rows[code] : opcode_detail::Unused;
+  return code >= 0 && code < OpcodeSpace ? opcode_detail::Table.Rows[code] : opcode_detail::Unused;
 }
 constexpr const TOpcodeShape &ShapeOf(int code) { return OpcodeInfo(code).Shape; }
 
@@ -186,7 +193,7 @@ constexpr bool ShapesAgree() {
 }
 constexpr bool FormulaNamesInOrder() {
   // The parser numbers the inner functions from icRandomize on.
-  for (int code = 0; code < 64; ++code) {
+  for (int code = 0; code < OpcodeSpace; ++code) {
     const bool named = Table.Rows[code].Formula[0] != '\0';
     if (named != (code >= icRandomize && code <= icRandom)) return false;
   }

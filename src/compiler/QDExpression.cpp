@@ -1,4 +1,5 @@
 #include "compiler/QDExpression.h"
+#include "text/AllocationFailed.h"
 
 #include <new>
 
@@ -203,7 +204,7 @@ bool TQDExpression::Compile() {
     return CompileTokens();
   } catch (const std::bad_alloc &) {
     OutOfMemory = true;
-    ErrorMessage = "Memory allocation has been failed.";
+    ErrorMessage = AllocationFailedText;
     return false;
   }
 }

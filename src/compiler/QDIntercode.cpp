@@ -1,4 +1,5 @@
 #include "compiler/QDIntercode.h"
+#include "text/AllocationFailed.h"
 
 #include <limits>
 #include <new>
@@ -7,7 +8,7 @@
 namespace velmora {
 
 namespace {
-constexpr const char *OutOfMemory = "Memory allocation has been failed.";
+constexpr const char *OutOfMemory = AllocationFailedText;
 }  // namespace
 
 const char *IntercodeName(std::uint8_t code) { return OpcodeInfo(code).Name; }

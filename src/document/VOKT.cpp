@@ -6,6 +6,7 @@
 
 #include "text/FloatFormat.h"
 #include "text/LineList.h"
+#include "text/AllocationFailed.h"
 
 namespace velmora {
 
@@ -200,7 +201,7 @@ bool TVOKT::GrowStrVariables(std::int32_t factor) {
     StrCapacity *= factor;
     return true;
   } catch (const std::bad_alloc &) {
-    ShowMessage("Memory allocation has been failed.", VoktCaption);
+    ShowMessage(AllocationFailedText, VoktCaption);
     return false;
   }
 }

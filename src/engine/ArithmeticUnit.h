@@ -164,7 +164,7 @@ class TArithmeticUnit {
   struct TRunGuard;
   std::unique_ptr<TRunGuard> Batch;
   bool BatchFailed = false;
-  std::uint64_t ProbeFaults = 0;  // the record manager's fault count at BeginProbe
+  TRunMark Mark{true};  // where the batch or probe began
   void PrepareSlotsWritten(int count);
   void PrepareSteps(TExpression &e);
   bool CompileNative(TExpression &e);

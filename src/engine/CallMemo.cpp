@@ -1,13 +1,11 @@
 #include "engine/CallMemo.h"
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
 
 #include "compiler/Opcodes.h"
+#include "engine/Float80.h"
+#include "engine/HugePages.h"
 #include "engine/MathErrorManager.h"
 #include "engine/RunSnapshot.h"
 
@@ -16,37 +14,13 @@ namespace velmora {
 namespace {
 // After this many lookups a site with fewer than one hit in eight stops looking.
 constexpr std::uint64_t TrialLookups = 4096;
-constexpr std::size_t TableBytes = sizeof(long double) * 2 << 16;  // 2 MB: one huge page
+constexpr std::size_t TableBytes = HugePageBytes;
 }  // namespace
 
-// The table is fresh anonymous memory, zero without being written: one huge
-// page where the kernel gives it, touched only where arguments fall.
+// The table is one huge page, touched only where arguments fall.
 namespace {
-void *ZeroTable() {
-#if defined(__linux__)
-  const std::size_t span = 2 * TableBytes;
-  void *mapped = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (mapped == MAP_FAILED) return nullptr;
-  const auto start = reinterpret_cast<std::uintptr_t>(mapped);
-  const std::uintptr_t aligned = (start + TableBytes - 1) / TableBytes * TableBytes;
-  if (aligned > start) munmap(mapped, aligned - start);
-  if (aligned + TableBytes < start + span) munmap(reinterpret_cast<void *>(aligned + TableBytes), start + span - aligned - TableBytes);
-#if defined(MADV_HUGEPAGE)
-  madvise(reinterpret_cast<void *>(aligned), TableBytes, MADV_HUGEPAGE);
-#endif
-  return reinterpret_cast<void *>(aligned);
-#else
-  return std::calloc(1, TableBytes);
-#endif
-}
-
-void FreeTable(void *table) {
-#if defined(__linux__)
-  if (table) munmap(table, TableBytes);
-#else
-  std::free(table);
-#endif
-}
+void *ZeroTable() { return MapHugePages(TableBytes); }
+void FreeTable(void *table) { UnmapHugePages(table, TableBytes); }
 }  // namespace
 
 TCallMemo::~TCallMemo() { FreeTable(Table); }
@@ -73,30 +47,29 @@ long double TCallMemo::Call(TCallMemo *memo, long double x) {
     memo->Off = true;
     return memo->Function(x);
   }
-  std::uint64_t mantissa;
-  std::uint16_t exponent;
-  std::memcpy(&mantissa, &x, 8);
-  std::memcpy(&exponent, reinterpret_cast<const char *>(&x) + 8, 2);
+  const TFloat80Bits bits = Float80Bits(x);
+  const std::uint64_t mantissa = bits.Significand;
+  const std::uint16_t exponent = bits.SignExponent;
   const std::uint64_t hash = (mantissa ^ (mantissa >> 29) ^ exponent * 0x9E3779B97F4A7C15ull) * 0xBF58476D1CE4E5B9ull;
   TEntry &entry = memo->Table[hash >> (64 - Bits)];
   ++memo->Lookups;
-  if (entry.Used && entry.Mantissa == mantissa && entry.Exponent == exponent) {
-    ++memo->Hits;
-    return entry.Value;
-  }
+  const bool hit = entry.Used && entry.Mantissa == mantissa && entry.Exponent == exponent;
+  if (hit) ++memo->Hits;
+  // The trial ends at its last lookup, whether that one hit or not.
   if (memo->Lookups == TrialLookups && memo->Hits * 8 < TrialLookups) {
+    const long double value = hit ? entry.Value : memo->Function(x);
     memo->Off = true;
     FreeTable(memo->Table);
     memo->Table = nullptr;
-    return memo->Function(x);
+    return value;
   }
+  if (hit) return entry.Value;
   // Kept only when the call itself met nothing: flags clear before and after,
   // no math error recorded.
-  TMathErrorManager &records = MathErrorManager();
-  const std::uint64_t faults = records.Faults;
   const bool clearBefore = !FaultFlagsRaised();
+  const TRunMark mark(false);
   const long double value = memo->Function(x);
-  if (clearBefore && !FaultFlagsRaised() && records.Faults == faults) {
+  if (clearBefore && mark.MetNothing(false)) {
     entry.Mantissa = mantissa;
     entry.Exponent = exponent;
     entry.Used = 1;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "engine/Float80.h"
 #include "engine/MathErrorManager.h"
 #include "engine/MathFaultRules.h"
 #include "engine/RunSnapshot.h"
@@ -57,11 +58,7 @@ long double Fault(int type, const char *name, long double arg1, long double arg2
 
 // The 15-bit exponent field of an 80-bit value (0 for zeros and subnormals).
 int BinaryExponentField(long double x) {
-  unsigned char bytes[sizeof(long double)];
-  std::memcpy(bytes, &x, sizeof bytes);
-  std::uint16_t signExponent;
-  std::memcpy(&signExponent, bytes + 8, 2);
-  return signExponent & 0x7FFF;
+  return Float80Bits(x).SignExponent & 0x7FFF;
 }
 
 }  // namespace

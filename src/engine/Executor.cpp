@@ -88,7 +88,7 @@ bool TArithmeticUnit::Run(TExpression &e, long double &result) {
 
   // Jump targets by step code; filled on first use (the same values whichever
   // thread gets there first).
-  static std::atomic<const void *> table[64 * 8];
+  static std::atomic<const void *> table[OpcodeSpace * 8];
   static std::atomic<bool> ready{false};
   if (!ready.load(std::memory_order_acquire)) {
     for (auto &entry : table) entry.store(&&L_unknown, std::memory_order_relaxed);

@@ -9,6 +9,7 @@
 
 #include "compiler/Opcodes.h"
 #include "text/FloatFormat.h"
+#include "text/AllocationFailed.h"
 
 namespace velmora {
 
@@ -22,7 +23,7 @@ void WriteToStandardError(const std::string &text, const std::string &caption) {
 
 void AllocationFailed() {
   // Text and caption stand the way round the user has always seen them.
-  TMathErrorManager::Alert("Error/MathErrorManager", "Memory allocation has been failed.");
+  TMathErrorManager::Alert("Error/MathErrorManager", AllocationFailedText);
 }
 
 // The library's names for its faults with their record numbers, from the opcode table.
@@ -32,13 +33,13 @@ struct TLibraryName {
 };
 constexpr int LibraryNameCount = [] {
   int n = 0;
-  for (int code = 0; code < 64; ++code) n += OpcodeInfo(code).Library[0] != '\0';
+  for (int code = 0; code < OpcodeSpace; ++code) n += OpcodeInfo(code).Library[0] != '\0';
   return n;
 }();
 constexpr std::array<TLibraryName, LibraryNameCount> LibraryNames = [] {
   std::array<TLibraryName, LibraryNameCount> names{};
   std::size_t n = 0;
-  for (int code = 0; code < 64; ++code) {
+  for (int code = 0; code < OpcodeSpace; ++code) {
     const TOpcodeInfo &row = OpcodeInfo(code);
     if (row.Library[0] != '\0') names[n++] = {row.Library, static_cast<std::uint8_t>(row.Record)};
   }

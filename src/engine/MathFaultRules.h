@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "compiler/Opcodes.h"
+#include "engine/Float80.h"
 
 namespace velmora::checked::rules {
 
@@ -21,12 +22,9 @@ enum TFault : int { None = 0, Domain = 1, Singularity = 2, Overflow = 3, Underfl
 // the top 16 bits of the 80-bit significand: this key orders magnitudes that way
 // (infinities and NaNs, with the largest exponent, count as huge).
 inline std::uint32_t MagnitudeKey(long double x, bool &negative) {
-  unsigned char bytes[sizeof(long double)];
-  std::memcpy(bytes, &x, sizeof bytes);
-  std::uint64_t significand;
-  std::uint16_t signExponent;
-  std::memcpy(&significand, bytes, 8);
-  std::memcpy(&signExponent, bytes + 8, 2);
+  const TFloat80Bits bits = Float80Bits(x);
+  const std::uint64_t significand = bits.Significand;
+  const std::uint16_t signExponent = bits.SignExponent;
   negative = (signExponent & 0x8000) != 0;
   return (static_cast<std::uint32_t>(signExponent & 0x7FFF) << 16) | static_cast<std::uint32_t>(significand >> 48);
 }

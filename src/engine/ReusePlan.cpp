@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "compiler/Opcodes.h"
+#include "engine/Float80.h"
 
 namespace velmora {
 
@@ -13,7 +14,14 @@ namespace {
 
 // What a value can change with: nothing, the column (x), the row (y), or the
 // pixel. Joining two is or-ing their bits.
-enum TClass : std::uint8_t { Constant = 0, WithX = 1, WithY = 2, WithPixel = 3 };
+// A value of a class is computed by the plan's program of the same number.
+enum TClass : std::uint8_t {
+  Constant = TReusePlan::Once,
+  WithX = TReusePlan::PerColumn,
+  WithY = TReusePlan::PerRow,
+  WithPixel = TReusePlan::PerPixel
+};
+static_assert(Constant == 0 && (WithX | WithY) == WithPixel, "joining classes is or-ing their bits");
 
 struct TNode {
   std::uint8_t Opcode = 0;  // 0: a leaf
@@ -70,16 +78,23 @@ class TBuilder {
   std::int32_t Operation(std::uint8_t opcode, std::int32_t a, std::int32_t b);
   bool Write(const TArithmeticUnit::TOperand &o, std::int32_t value);
   TArithmeticUnit::TOperand OperandOf(std::int32_t node, bool perPixel) const;
+
+  // The passes of Finish, in order.
+  std::int32_t Cells = 0;
+  std::int32_t Channels[3] = {-1, -1, -1};  // the values of r, g and b after the slots
+  std::int32_t CellOf(std::int32_t node);
+  bool IsChannel(std::size_t node) const;
+  bool PlaceInputs(TReusePlan &plan);
+  void PlaceCells();
+  void PlaceWork(TReusePlan &plan);
+  void WritePrograms(TReusePlan &plan) const;
 };
 
 std::int32_t TBuilder::ImmediateValue(long double value) {
   // Equal values with other bits (0 and -0) are other values.
-  unsigned char bytes[sizeof(long double)] = {};
-  std::memcpy(bytes, &value, 10);
-  std::uint64_t low;
-  std::uint16_t high;
-  std::memcpy(&low, bytes, 8);
-  std::memcpy(&high, bytes + 8, 2);
+  const TFloat80Bits bits = Float80Bits(value);
+  const std::uint64_t low = bits.Significand;
+  const std::uint16_t high = bits.SignExponent;
   const auto found = Immediates.find({low, high});
   if (found != Immediates.end()) return found->second;
   TNode n;
@@ -210,46 +225,56 @@ TArithmeticUnit::TOperand TBuilder::OperandOf(std::int32_t node, bool perPixel) 
   return o;
 }
 
-bool TBuilder::Finish(TReusePlan &plan) {
-  std::int32_t cells = 0;
-  const auto cellOf = [&](std::int32_t node) {
-    TNode &n = Nodes[static_cast<std::size_t>(node)];
-    if (n.Cell < 0) n.Cell = cells++;
-    return n.Cell;
-  };
-  // x and y always have cells, read or not; the old colour only when read.
+std::int32_t TBuilder::CellOf(std::int32_t node) {
+  TNode &n = Nodes[static_cast<std::size_t>(node)];
+  if (n.Cell < 0) n.Cell = Cells++;
+  return n.Cell;
+}
+
+bool TBuilder::IsChannel(std::size_t node) const {
+  return std::find(std::begin(Channels), std::end(Channels), static_cast<std::int32_t>(node)) != std::end(Channels);
+}
+
+// x and y always have cells, read or not; the old colour only when read. The
+// values r, g and b hold after the slots are the channels.
+bool TBuilder::PlaceInputs(TReusePlan &plan) {
   if (XLeaf < 0) XLeaf = Add(TNode{0, -1, -1, WithX});
   if (YLeaf < 0) YLeaf = Add(TNode{0, -1, -1, WithPixel});
   if (XLeaf < 0 || YLeaf < 0) return false;
-  plan.X = cellOf(XLeaf);
-  plan.Y = cellOf(YLeaf);
-  for (int c = 0; c < 3; ++c) plan.OldColour[c] = OldColourLeaf[c] >= 0 ? cellOf(OldColourLeaf[c]) : -1;
-  std::int32_t channels[3];
+  plan.X = CellOf(XLeaf);
+  plan.Y = CellOf(YLeaf);
+  for (int c = 0; c < 3; ++c) plan.OldColour[c] = OldColourLeaf[c] >= 0 ? CellOf(OldColourLeaf[c]) : -1;
   for (int c = 0; c < 3; ++c) {
-    channels[c] = Read({1, 1, Names.Colour[c], 0});
-    if (channels[c] < 0) return false;
+    Channels[c] = Read({1, 1, Names.Colour[c], 0});
+    if (Channels[c] < 0) return false;
   }
-  const auto isChannel = [&](std::size_t node) {
-    return std::find(std::begin(channels), std::end(channels), static_cast<std::int32_t>(node)) != std::end(channels);
-  };
+  return true;
+}
+
+// Cells for the leaves with a value, the channels, and every value computed
+// less often than per pixel; noting which values per-pixel operations read.
+void TBuilder::PlaceCells() {
   for (std::size_t i = 0; i < Nodes.size(); ++i) {
     TNode &n = Nodes[i];
     if (n.Opcode == 0) {
-      if ((n.HasValue || isChannel(i)) && n.Cell < 0) cellOf(static_cast<std::int32_t>(i));
+      if ((n.HasValue || IsChannel(i)) && n.Cell < 0) CellOf(static_cast<std::int32_t>(i));
       continue;
     }
     if (n.Class == WithPixel) {
       Nodes[static_cast<std::size_t>(n.A)].ReadPerPixel = true;
       if (n.B >= 0) Nodes[static_cast<std::size_t>(n.B)].ReadPerPixel = true;
     }
-    if (n.Class != WithPixel || isChannel(i)) cellOf(static_cast<std::int32_t>(i));
+    if (n.Class != WithPixel || IsChannel(i)) CellOf(static_cast<std::int32_t>(i));
   }
-  // The row values a pixel reads take the first work registers; the pixel's
-  // own temporaries come after them.
+}
+
+// The row values a pixel reads take the first work registers; the pixel's
+// own temporaries come after them.
+void TBuilder::PlaceWork(TReusePlan &plan) {
   std::int32_t work = 0;
   for (std::size_t i = 0; i < Nodes.size(); ++i) {
     TNode &n = Nodes[i];
-    if (n.Opcode != 0 && n.Class == WithY && (n.ReadPerPixel || isChannel(i))) {
+    if (n.Opcode != 0 && n.Class == WithY && (n.ReadPerPixel || IsChannel(i))) {
       n.RowSlot = work++;
       plan.RowCells.push_back(n.Cell);
     }
@@ -258,10 +283,15 @@ bool TBuilder::Finish(TReusePlan &plan) {
     if (n.Opcode != 0 && n.Class == WithPixel && n.Cell < 0) n.Work = work++;
   }
   for (int c = 0; c < 3; ++c) {
-    const TNode &n = Nodes[static_cast<std::size_t>(channels[c])];
+    const TNode &n = Nodes[static_cast<std::size_t>(Channels[c])];
     plan.Channels[c] = n.RowSlot >= 0 ? TReusePlan::TPlace{0, n.RowSlot} : TReusePlan::TPlace{1, n.Cell};
     plan.ChannelChanges[c] = static_cast<TReusePlan::TProgram>(n.Class);
   }
+}
+
+// Every operation into the program of how often it changes, in order, and
+// the cells' starting values.
+void TBuilder::WritePrograms(TReusePlan &plan) const {
   for (std::size_t i = 0; i < Nodes.size(); ++i) {
     const TNode &n = Nodes[i];
     if (n.Cell >= 0 && (n.HasValue || n.Immediate)) plan.Initial.push_back({n.Cell, n.Value});
@@ -280,12 +310,31 @@ bool TBuilder::Finish(TReusePlan &plan) {
     end.Opcode = icEnd;  // operand 0: the immediate 0
     code.push_back(end);
   }
-  plan.Cells = cells;
+}
+
+bool TBuilder::Finish(TReusePlan &plan) {
+  if (!PlaceInputs(plan)) return false;
+  PlaceCells();
+  PlaceWork(plan);
+  WritePrograms(plan);
+  plan.Cells = Cells;
   plan.Merged = Merged;
   return true;
 }
 
 }  // namespace
+
+TPaintVariables ResolvePaintVariables(TArithmeticUnit &engine) {
+  // Created in the order the paint has always created them (it is the order
+  // of the variable list), all before any index is taken.
+  static const char *const names[] = {"x", "y", "r", "g", "b", "getr", "getg", "getb"};
+  for (const char *name : names) engine.GetVariablePointer(name, true);
+  TPaintVariables v{};
+  std::int32_t *const places[] = {&v.X,         &v.Y,         &v.Colour[0],    &v.Colour[1],
+                                  &v.Colour[2], &v.OldColour[0], &v.OldColour[1], &v.OldColour[2]};
+  for (std::size_t i = 0; i < 8; ++i) *places[i] = engine.SearchVariable(names[i], false);
+  return v;
+}
 
 bool PlanReuse(const TArithmeticUnit &engine, int count, const TPaintVariables &names, bool rows,
                TReusePlan &plan, const std::atomic<bool> *cancel) {

@@ -58,6 +58,10 @@ struct TPaintVariables {
   std::int32_t X, Y, OldColour[3], Colour[3];
 };
 
+// The paint's variables x, y, getr, getg, getb, r, g and b of `engine`,
+// created where missing: looked up once per paint.
+TPaintVariables ResolvePaintVariables(TArithmeticUnit &engine);
+
 // The values (terms, leaves and constants) a plan holds at most. Beyond it the
 // carpet is painted without reuse: a plan costs a few hundred bytes per term
 // and per painting thread, and such a carpet is rarely painted more than once.

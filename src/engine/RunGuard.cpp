@@ -9,11 +9,12 @@
 #include "engine/ArithmeticUnit.h"
 #include "engine/MathErrorManager.h"
 #include "engine/RunGuard.h"
+#include "text/AllocationFailed.h"
 
 namespace velmora {
 
 namespace {
-constexpr const char *OutOfMemoryText = "Memory allocation has been failed.";
+constexpr const char *OutOfMemoryText = AllocationFailedText;
 }  // namespace
 
 bool TArithmeticUnit::Fail(const char *message) {
@@ -51,8 +52,9 @@ bool TArithmeticUnit::CalculateGuarded(int index, long double &result) {
 
   TRunGuard guard(*this, e.WrittenVariables, Snapshot);
   NativeBailout = false;
+  const TRunMark mark(true);
   bool ok = RunFast(e, result);
-  if (NativeBailout || FaultFlagsRaised()) {
+  if (!mark.MetNothing(NativeBailout)) {
     guard.Undo();
     result = 0;
     ok = Run<true>(e, result);
@@ -71,6 +73,7 @@ bool TArithmeticUnit::CalculateSlots(int count, int &failedSlot, bool carefulFir
   PrepareSlotsWritten(count);
   TRunGuard guard(*this, SlotsWritten, SlotsSnapshot);
   NativeBailout = false;
+  const TRunMark mark(true);
   bool ok = true;
   long double result;
   for (int k = 0; k < count && ok && !carefulFirst; ++k) {
@@ -80,7 +83,7 @@ bool TArithmeticUnit::CalculateSlots(int count, int &failedSlot, bool carefulFir
     ok = RunFast(e, result);
     if (!ok) failedSlot = k;
   }
-  if (!carefulFirst && !NativeBailout && !FaultFlagsRaised()) return ok;
+  if (!carefulFirst && mark.MetNothing(NativeBailout)) return ok;
 
   // Some slot raised a fault flag: undo the whole pixel and run the slots one
   // by one, each testing after every instruction: what a Calculate per slot
@@ -118,6 +121,7 @@ void TArithmeticUnit::BeginBatch(int count) {
   }
   Batch.reset();
   Batch = std::make_unique<TRunGuard>(*this, SlotsWritten, SlotsSnapshot);
+  Mark = TRunMark(true);
   NativeBailout = false;
   BatchFailed = false;
 }
@@ -134,7 +138,7 @@ void TArithmeticUnit::RunSlotsUnchecked(int count) {
 
 bool TArithmeticUnit::EndBatch() {
   if (!Batch) return false;
-  const bool clean = !BatchFailed && !NativeBailout && !FaultFlagsRaised();
+  const bool clean = Mark.MetNothing(BatchFailed || NativeBailout);
   if (!clean) Batch->Undo();
   Batch.reset();
   return clean;
@@ -163,7 +167,7 @@ void TArithmeticUnit::BeginProbe() {
   static const std::vector<std::int32_t> none;
   Batch.reset();
   Batch = std::make_unique<TRunGuard>(*this, none, SlotsSnapshot);
-  ProbeFaults = MathErrorManager().Faults;
+  Mark = TRunMark(false);
   NativeBailout = false;
   BatchFailed = false;
 }
@@ -179,8 +183,7 @@ void TArithmeticUnit::RunRaw(int index) {
 
 bool TArithmeticUnit::EndProbe() {
   if (!Batch) return false;
-  const bool clean =
-      !BatchFailed && !NativeBailout && !FaultFlagsRaised() && MathErrorManager().Faults == ProbeFaults;
+  const bool clean = Mark.MetNothing(BatchFailed || NativeBailout);
   if (!clean) Batch->Undo();
   Batch.reset();
   return clean;

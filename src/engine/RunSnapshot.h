@@ -39,6 +39,25 @@ inline int RaisedFaultFlags() {
 }
 inline bool FaultFlagsRaised() { return RaisedFaultFlags() != 0; }
 
+// Where a run started, for asking afterwards whether it met anything: a fault
+// flag raised, a replay requested (the machine code met what only the
+// interpreter reports, or the run failed), or, unless the run keeps its math
+// error records, a record added. Every run interface, probes and the call
+// memo decide by this one test.
+class TRunMark {
+ public:
+  // `recordsKept`: the run's math error records stay, so they do not count.
+  explicit TRunMark(bool recordsKept)
+      : RecordsKept(recordsKept), Faults(recordsKept ? 0 : MathErrorManager().Faults) {}
+  bool MetNothing(bool replayRequested) const {
+    return !replayRequested && !FaultFlagsRaised() && (RecordsKept || MathErrorManager().Faults == Faults);
+  }
+
+ private:
+  bool RecordsKept;
+  std::uint64_t Faults;
+};
+
 class TRunSnapshot {
  public:
   // Keeps the values of the `written` variables (which must stay as they are

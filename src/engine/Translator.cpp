@@ -10,12 +10,13 @@
 #include "compiler/Opcodes.h"
 #include "engine/AddressingManager.h"
 #include "engine/ArithmeticUnit.h"
+#include "text/AllocationFailed.h"
 
 namespace velmora {
 
 namespace {
 
-constexpr const char *OutOfMemoryText = "Memory allocation has been failed.";
+constexpr const char *OutOfMemoryText = AllocationFailedText;
 constexpr const char *AddressRefused = "アドレスに関する演算は行えない.";
 constexpr const char *SyntaxError = "式の文法エラー.";
 constexpr const char *ArgumentMismatch = "内部関数の引数が一致しない";

@@ -6,11 +6,12 @@
 
 #include "engine/ArithmeticUnit.h"
 #include "engine/MathErrorManager.h"
+#include "text/AllocationFailed.h"
 
 namespace velmora {
 
 namespace {
-constexpr const char *OutOfMemoryText = "Memory allocation has been failed.";
+constexpr const char *OutOfMemoryText = AllocationFailedText;
 }  // namespace
 
 bool TArithmeticUnit::GrowVariables() {

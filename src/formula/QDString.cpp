@@ -1,4 +1,5 @@
 #include "formula/QDString.h"
+#include "text/AllocationFailed.h"
 
 #include <new>
 
@@ -313,7 +314,7 @@ bool TQDString::Tokenize() {
     return TokenizeText();
   } catch (const std::bad_alloc &) {
     OutOfMemory = true;
-    ErrorMessage = "Memory allocation has been failed.";
+    ErrorMessage = AllocationFailedText;
     if (!Tokens) Tokens = std::make_unique<TStringList>();
     else Tokens->clear();
     return false;

@@ -24,25 +24,29 @@ std::string CarpetPrefix(std::size_t line) { return "絨毯の数式(" + std::to
 struct TPixelRunner {
   TArithmeticUnit &Engine;
   int Slots;
-  long double *X, *Y, *R, *G, *B, *GetR, *GetG, *GetB;
+  TPaintVariables Names;
+  TPixelInputs Inputs;
+  long double *R, *G, *B;
   // Reused terms, where the plan covers the slots: tried first for every run
   // of pixels whose terms are sound.
   TReuseRunner *Reuse = nullptr;
 
-  TPixelRunner(TArithmeticUnit &engine, int slots)
-      : Engine(engine), Slots(slots), X(engine.GetVariablePointer("x", false)),
-        Y(engine.GetVariablePointer("y", false)), R(engine.GetVariablePointer("r", false)),
-        G(engine.GetVariablePointer("g", false)), B(engine.GetVariablePointer("b", false)),
-        GetR(engine.GetVariablePointer("getr", false)), GetG(engine.GetVariablePointer("getg", false)),
-        GetB(engine.GetVariablePointer("getb", false)) {}
+  // `names`: the paint's variables in `engine` (or in the engine it is a copy of).
+  TPixelRunner(TArithmeticUnit &engine, int slots, const TPaintVariables &names)
+      : Engine(engine), Slots(slots), Names(names), R(&Value(names.Colour[0])), G(&Value(names.Colour[1])),
+        B(&Value(names.Colour[2])) {
+    Inputs.X = &Value(names.X);
+    Inputs.Y = &Value(names.Y);
+    for (int c = 0; c < 3; ++c) Inputs.OldColour[c] = &Value(names.OldColour[c]);
+    Inputs.ReadsOldColour = true;
+  }
+  long double &Value(std::int32_t variable) { return Engine.Variables[static_cast<std::size_t>(variable)].Value; }
 
   // One pixel: its inputs, the slots, its colour. False with `failed` the
   // failing slot when a slot fails.
   // `carefulFirst`: a fault is likely (the pixel before had one).
   bool Run(const TPicture &source, int px, int py, std::uint32_t &colour, int &failed, bool carefulFirst = false) {
-    *X = px;
-    *Y = py;
-    SplitColour(source.Pixel(px, py), *GetR, *GetG, *GetB);
+    Inputs.Set(source, px, py);
     if (!Engine.CalculateSlots(Slots, failed, carefulFirst)) return false;
     colour = ColourOf(*R, *G, *B);
     return true;
@@ -58,9 +62,7 @@ struct TPixelRunner {
     if (Reuse && Reuse->Usable(py, count)) return Reuse->RunBatch(source, px, py, count, colours);
     Engine.BeginBatch(Slots);
     for (int j = 0; j < count; ++j) {
-      *X = px;
-      *Y = py + j;
-      SplitColour(source.Pixel(px, py + j), *GetR, *GetG, *GetB);
+      Inputs.Set(source, px, py + j);
       Engine.RunSlotsUnchecked(Slots);
       colours[j] = ColourOf(*R, *G, *B);
     }
@@ -71,9 +73,7 @@ struct TPixelRunner {
   // the math error records (they were taken already).
   void Replay(const TPicture &source, std::int64_t pixel, int height) {
     const int px = static_cast<int>(pixel / height), py = static_cast<int>(pixel % height);
-    *X = px;
-    *Y = py;
-    SplitColour(source.Pixel(px, py), *GetR, *GetG, *GetB);
+    Inputs.Set(source, px, py);
     Engine.ReplaySlots(Slots);
   }
 };
@@ -217,7 +217,7 @@ TLoopEnd PaintInParallel(TPixelRunner &runner, int threads, const TReuseShared *
     TMathErrorManager records;
     records.Limit = room;
     TThreadMathErrors useOwnRecords(records);
-    TPixelRunner own(engine, runner.Slots);
+    TPixelRunner own(engine, runner.Slots, runner.Names);
     std::unique_ptr<TReuseRunner> reused = reuse ? std::make_unique<TReuseRunner>(*reuse) : nullptr;
     own.Reuse = reused.get();
     for (;;) {
@@ -363,23 +363,21 @@ TPaintResult PaintCarpet(TArithmeticUnit &engine, const TStringList &constants, 
   if (!errors.empty()) return result;
   if (control.Prepare) control.Prepare();
 
-  // All eight exist before any pointer is taken: creating one may move the table.
-  static const char *const names[] = {"x", "y", "r", "g", "b", "getr", "getg", "getb"};
-  for (const char *name : names) engine.GetVariablePointer(name, true);
-  TPixelRunner runner(engine, slots);
+  const TPaintVariables names = ResolvePaintVariables(engine);
+  TPixelRunner runner(engine, slots, names);
 
   int threads = control.Threads > 0 ? control.Threads : static_cast<int>(std::thread::hardware_concurrency());
   threads = std::clamp(threads, 1, std::max(width, 1));
   // The paint command writes these before the slots run.
-  std::vector<std::int32_t> preset;
-  for (const char *name : {"x", "y", "getr", "getg", "getb"}) preset.push_back(engine.SearchVariable(name, false));
+  const std::vector<std::int32_t> preset = {names.X, names.Y, names.OldColour[0], names.OldColour[1],
+                                            names.OldColour[2]};
   const bool independent = engine.SlotsIndependent(slots, preset);
   if (!independent) threads = 1;
   result.Threads = threads;
   // Terms that do not change from pixel to pixel are reused; that too needs
   // pixels that do not depend on each other.
   std::unique_ptr<TReuseShared> reuse;
-  if (independent && engine.ReuseEnabled) reuse = PrepareReuse(engine, slots, height, control.Cancel);
+  if (independent && engine.ReuseEnabled) reuse = PrepareReuse(engine, names, slots, height, control.Cancel);
   if (Cancelled(control)) {
     result.Cancelled = true;
     return result;

@@ -5,16 +5,14 @@
 #include <cstdlib>
 #include <mutex>
 #include <utility>
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
 
+#include "engine/HugePages.h"
 #include "text/FloatFormat.h"
 
 namespace velmora {
 
 namespace {
-constexpr std::size_t HugePage = std::size_t{1} << 21;
+constexpr std::size_t HugePage = HugePageBytes;
 std::size_t Rounded(std::size_t bytes) { return (bytes + HugePage - 1) / HugePage * HugePage; }
 
 // The last large buffer let go of, kept for the next one of about its size:
@@ -35,15 +33,14 @@ void *AllocatePixels(std::size_t bytes) {
     const std::lock_guard<std::mutex> hold(KeptLock);
     if (Kept && KeptBytes >= rounded && KeptBytes / 2 <= rounded) {
       void *pixels = Kept;
+      ShrinkHugePages(pixels, KeptBytes, rounded);
       Kept = nullptr;
+      KeptBytes = 0;
       return pixels;
     }
   }
-  void *pixels = std::aligned_alloc(HugePage, rounded);
+  void *pixels = MapHugePages(rounded);
   if (!pixels) throw std::bad_alloc();
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-  madvise(pixels, rounded, MADV_HUGEPAGE);  // only advice: a refusal changes nothing else
-#endif
   return pixels;
 }
 
@@ -52,13 +49,13 @@ void FreePixels(void *pixels, std::size_t bytes) noexcept {
     ::operator delete(pixels);
     return;
   }
-  const std::size_t rounded = Rounded(bytes);
+  std::size_t rounded = Rounded(bytes);
   if (rounded <= MaxKeptBytes) {
     const std::lock_guard<std::mutex> hold(KeptLock);
     std::swap(pixels, Kept);  // this one is kept; the one kept before goes
-    KeptBytes = rounded;
+    std::swap(rounded, KeptBytes);
   }
-  std::free(pixels);
+  UnmapHugePages(pixels, rounded);
 }
 
 bool CheckPictureSize(long long width, long long height, std::string &error) {

@@ -42,4 +42,18 @@ inline void SplitColour(std::uint32_t colour, long double &r, long double &g, lo
   b = fmodl(t, 256);
 }
 
+// Where a pixel's inputs go: x, y, and (when something reads it) the old
+// colour split into getr, getg and getb. Every pixel runner sets them here.
+struct TPixelInputs {
+  long double *X = nullptr, *Y = nullptr;
+  long double *OldColour[3] = {nullptr, nullptr, nullptr};  // all three set when ReadsOldColour
+  bool ReadsOldColour = false;
+
+  void Set(const TPicture &source, int px, int py) const {
+    *X = px;
+    *Y = py;
+    if (ReadsOldColour) SplitColour(source.Pixel(px, py), *OldColour[0], *OldColour[1], *OldColour[2]);
+  }
+};
+
 }  // namespace velmora

@@ -21,17 +21,9 @@ long double &Cell(TArithmeticUnit &engine, std::int32_t cell) {
 
 }  // namespace
 
-std::unique_ptr<TReuseShared> PrepareReuse(TArithmeticUnit &engine, int count, int height,
-                                           const std::atomic<bool> *cancel) {
+std::unique_ptr<TReuseShared> PrepareReuse(TArithmeticUnit &engine, const TPaintVariables &names, int count,
+                                           int height, const std::atomic<bool> *cancel) {
   const auto cancelled = [cancel] { return cancel && cancel->load(std::memory_order_relaxed); };
-  TPaintVariables names{};
-  names.X = engine.SearchVariable("x", false);
-  names.Y = engine.SearchVariable("y", false);
-  const char *const colours[] = {"getr", "getg", "getb", "r", "g", "b"};
-  for (int c = 0; c < 3; ++c) {
-    names.OldColour[c] = engine.SearchVariable(colours[c], false);
-    names.Colour[c] = engine.SearchVariable(colours[c + 3], false);
-  }
   auto shared = std::make_unique<TReuseShared>();
   TReusePlan &plan = shared->Plan;
   if (!PlanReuse(engine, count, names, true, plan, cancel)) return nullptr;
@@ -99,10 +91,11 @@ TReuseRunner::TReuseRunner(const TReuseShared &shared)
   Engine.MathErrorMode = true;
   Engine.Expressions[TReusePlan::PerPixel].MemoizeCalls = true;
   const TReusePlan &plan = shared.Plan;
-  X = &Cell(Engine, plan.X);
-  Y = &Cell(Engine, plan.Y);
+  Inputs.X = &Cell(Engine, plan.X);
+  Inputs.Y = &Cell(Engine, plan.Y);
   for (int c = 0; c < 3; ++c) {
-    if (plan.OldColour[c] >= 0) OldColour[c] = &Cell(Engine, plan.OldColour[c]), ReadsOldColour = true;
+    Inputs.OldColour[c] = plan.OldColour[c] >= 0 ? &Cell(Engine, plan.OldColour[c]) : &UnreadOldColour[c];
+    if (plan.OldColour[c] >= 0) Inputs.ReadsOldColour = true;
     const TReusePlan::TPlace &place = plan.Channels[c];
     Channels[c] = place.Area == 0 ? &Engine.Work[static_cast<std::size_t>(place.Index)] : &Cell(Engine, place.Index);
   }
@@ -112,7 +105,7 @@ TReuseRunner::TReuseRunner(const TReuseShared &shared)
 }
 
 void TReuseRunner::BeginColumn(int px) {
-  *X = px;
+  *Inputs.X = px;
   ColumnFaulted = false;
   if (ColumnWork) {
     Engine.BeginProbe();
@@ -131,13 +124,7 @@ bool TReuseRunner::RunBatch(const TPicture &source, int px, int py, int count, s
   const long double *row = Shared.RowTable.data() + static_cast<std::size_t>(py) * n;
   Engine.BeginProbe();
   for (int j = 0; j < count; ++j, row += n) {
-    *Y = py + j;
-    if (ReadsOldColour) {
-      long double old[3];
-      SplitColour(source.Pixel(px, py + j), old[0], old[1], old[2]);
-      for (int c = 0; c < 3; ++c)
-        if (OldColour[c]) *OldColour[c] = old[c];
-    }
+    Inputs.Set(source, px, py + j);
     if (n > 0) std::memcpy(RowWork, row, n * sizeof(long double));
     if (PixelWork) Engine.RunRaw(TReusePlan::PerPixel);
     std::uint32_t colour = ColumnColour | Shared.RowColours[static_cast<std::size_t>(py + j)];

@@ -10,6 +10,7 @@
 #include "engine/ArithmeticUnit.h"
 #include "engine/ReusePlan.h"
 #include "paint/Picture.h"
+#include "paint/PixelValues.h"
 
 namespace velmora {
 
@@ -30,8 +31,12 @@ struct TReuseShared {
 // the slots hold something the plan does not cover (or too much to plan), or
 // a term computed once faulted: then every pixel is computed the ordinary
 // way. Null too as soon as `cancel` is set: the caller looks at it again.
-std::unique_ptr<TReuseShared> PrepareReuse(TArithmeticUnit &engine, int count, int height,
-                                           const std::atomic<bool> *cancel = nullptr);
+std::unique_ptr<TReuseShared> PrepareReuse(TArithmeticUnit &engine, const TPaintVariables &names, int count,
+                                           int height, const std::atomic<bool> *cancel = nullptr);
+inline std::unique_ptr<TReuseShared> PrepareReuse(TArithmeticUnit &engine, int count, int height,
+                                                  const std::atomic<bool> *cancel = nullptr) {
+  return PrepareReuse(engine, ResolvePaintVariables(engine), count, height, cancel);
+}
 
 // One painting thread's runs of the shared plan.
 class TReuseRunner {
@@ -51,13 +56,14 @@ class TReuseRunner {
  private:
   const TReuseShared &Shared;
   TArithmeticUnit Engine;
-  long double *X, *Y, *OldColour[3] = {nullptr, nullptr, nullptr}, *Channels[3];
+  TPixelInputs Inputs;
+  long double UnreadOldColour[3] = {};  // where the channels nothing reads go
+  long double *Channels[3];
   // The channels worked out per pixel (their shifts), and the colour bits of
   // the others for the current column (those that change once or per column).
   int PixelChannels[3], PixelChannelCount = 0;
   std::uint32_t ColumnColour = 0;
   long double *RowWork;  // where a row's entries go for the per-pixel program
-  bool ReadsOldColour = false;
   bool ColumnWork, PixelWork;
   bool ColumnFaulted = false;
 };

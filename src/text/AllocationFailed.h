@@ -1,0 +1,8 @@
+#pragma once
+// The one text every layer below the windows gives when memory runs out (the
+// message users of the original program know, hence in English).
+namespace velmora {
+
+inline constexpr const char *AllocationFailedText = "Memory allocation has been failed.";
+
+}  // namespace velmora
