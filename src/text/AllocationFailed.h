@@ -5,4 +5,7 @@ namespace velmora {
 
 inline constexpr const char *AllocationFailedText = "Memory allocation has been failed.";
 
+// What the windows say when memory runs out.
+inline constexpr const char *OutOfMemoryMessage = "メモリが足りません．";
+
 }  // namespace velmora

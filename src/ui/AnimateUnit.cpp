@@ -10,6 +10,7 @@
 
 #include "paint/AnimationFiles.h"
 #include "ui/Fonts.h"
+#include "text/AllocationFailed.h"
 #include "text/Paths.h"
 #include "ui/QtDialogs.h"
 
@@ -194,7 +195,7 @@ void TAnimateForm::Start() {
       Result = PaintAnimation(*Source.Engine, Source.Constants, Source.Carpet, Source.Picture, animation, *Writer,
                               control);
     } catch (const std::bad_alloc &) {
-      Failure = "メモリが足りません．";
+      Failure = OutOfMemoryMessage;
     } catch (const std::exception &e) {
       Failure = e.what();
     }

@@ -13,6 +13,7 @@
 #include <new>
 #include <sys/stat.h>
 
+#include "text/AllocationFailed.h"
 #include "ui/AboutUnit.h"
 #include "ui/Folders.h"
 #include "ui/Fonts.h"
@@ -46,8 +47,6 @@ void ShowFront(QWidget *window) {
 }
 
 }  // namespace
-
-const char *const OutOfMemoryText = "メモリが足りません．";
 
 QString MainCaption(const std::string &fileName) { return Q("Velmora 2 ( " + fileName + " )"); }
 
@@ -315,7 +314,7 @@ void TMainForm::Command(const std::function<void()> &command) {
     command();
   } catch (const TReportedFailure &) {
   } catch (const std::bad_alloc &) {
-    ShowError(OutOfMemoryText);
+    ShowError(OutOfMemoryMessage);
   } catch (const std::exception &e) {
     ShowError(e.what());
   }

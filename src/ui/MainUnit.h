@@ -201,9 +201,6 @@ class TMainForm : public QMainWindow {
 
 extern TMainForm *MainForm;
 
-// What the standard error box says when memory ran out.
-extern const char *const OutOfMemoryText;
-
 // How many math errors a paint's error lines report; MaxMathErrorLines + 1
 // when the report was cut.
 int MathErrorCount(const TStringList &errorLines);

@@ -5,10 +5,9 @@
 #include <stdexcept>
 
 #include "paint/PictureImage.h"
+#include "text/AllocationFailed.h"
 
 namespace velmora {
-
-extern const char *const OutOfMemoryText;
 
 TPaintJob::~TPaintJob() {
   if (Thread.joinable()) {
@@ -59,7 +58,7 @@ void TPaintJob::Start(TArithmeticUnit &engine, const TStringList &constants, con
     try {
       Outcome = PaintCarpet(engine, constants, carpet, Painted, control);
     } catch (const std::bad_alloc &) {
-      Failure = OutOfMemoryText;
+      Failure = OutOfMemoryMessage;
     } catch (const std::exception &e) {
       Failure = e.what();
     }

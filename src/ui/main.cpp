@@ -7,6 +7,7 @@
 #include <new>
 
 #include "document/MessageBoxes.h"
+#include "text/AllocationFailed.h"
 #include "text/LineList.h"
 #include "ui/Language.h"
 #include "ui/MainUnit.h"
@@ -24,7 +25,7 @@ class TApplication : public QApplication {
       return QApplication::notify(receiver, event);
     } catch (const velmora::TReportedFailure &) {
     } catch (const std::bad_alloc &) {
-      QMessageBox::critical(activeWindow(), QStringLiteral("Velmora 2"), QString::fromUtf8(velmora::OutOfMemoryText));
+      QMessageBox::critical(activeWindow(), QStringLiteral("Velmora 2"), QString::fromUtf8(velmora::OutOfMemoryMessage));
     } catch (const std::exception &e) {
       QMessageBox::critical(activeWindow(), QStringLiteral("Velmora 2"), QString::fromStdString(e.what()));
     }
