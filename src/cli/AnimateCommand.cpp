@@ -157,17 +157,10 @@ int RunAnimate(const std::vector<std::string> &args, std::FILE *out, std::FILE *
   }
   TInterruptScope interrupts;
 
-  TMessageRecorder boxes;
-  boxes.OnShow = [err](const TMessageRecorder::TEntry &e) {
-    std::fprintf(err, "%s: %s\n", e.Caption.c_str(), e.Text.c_str());
-  };
-  TVOKT document(&boxes);
-  if (!document.Read(o.Document)) {
-    if (!document.ErrorMessage.empty()) std::fprintf(err, "velmora-cli animate: %s\n", document.ErrorMessage.c_str());
-    return 2;
-  }
-  TWork work;
-  TakeWork(document, work);
+  TCliDocument read;
+  if (!read.Read(o.Document, err, "animate")) return 2;
+  const TVOKT &document = read.Document;
+  const TWork &work = read.Work;
   std::string error;
   TConstantOverrides all = o.Overrides;
   all.push_back({o.Animation.Variable, 0});

@@ -104,6 +104,19 @@ TInterruptScope::~TInterruptScope() {
   if (Installed) sigaction(SIGINT, &PreviousInterrupt, nullptr);
 }
 
+bool TCliDocument::Read(const std::string &path, std::FILE *err, const char *command) {
+  Boxes.OnShow = [err](const TMessageRecorder::TEntry &e) {
+    std::fprintf(err, "%s: %s\n", e.Caption.c_str(), e.Text.c_str());
+  };
+  if (!Document.Read(path)) {
+    if (!Document.ErrorMessage.empty())
+      std::fprintf(err, "velmora-cli %s: %s\n", command, Document.ErrorMessage.c_str());
+    return false;
+  }
+  TakeWork(Document, Work);
+  return true;
+}
+
 bool SameFile(const std::string &a, const std::string &b) {
   struct stat sa {}, sb {};
   return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;

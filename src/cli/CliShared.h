@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string>
 
+#include "document/MessageBoxes.h"
+#include "document/VOKT.h"
 #include "document/Work.h"
 #include "paint/ConstantOverrides.h"
 #include "paint/Picture.h"
@@ -55,6 +57,16 @@ class TInterruptScope {
 };
 
 bool SameFile(const std::string &a, const std::string &b);
+
+// A document read for painting: its messages go to standard error as
+// "caption: text" lines.
+struct TCliDocument {
+  TMessageRecorder Boxes;
+  TVOKT Document{&Boxes};
+  TWork Work;
+  // False with the reason printed (prefix "velmora-cli COMMAND: ").
+  bool Read(const std::string &path, std::FILE *err, const char *command);
+};
 
 // The picture a paint starts from: --input, or the document's size (pixels
 // left empty for the caller to make white once the formulas compiled), then

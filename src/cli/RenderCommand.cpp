@@ -93,17 +93,10 @@ int RunRender(const std::vector<std::string> &args, std::FILE *out, std::FILE *e
   // pixels, and loading a big document or picture is followed by no paint.
   TInterruptScope interrupts;
 
-  TMessageRecorder boxes;
-  boxes.OnShow = [err](const TMessageRecorder::TEntry &e) {
-    std::fprintf(err, "%s: %s\n", e.Caption.c_str(), e.Text.c_str());
-  };
-  TVOKT document(&boxes);
-  if (!document.Read(o.Document)) {
-    if (!document.ErrorMessage.empty()) std::fprintf(err, "velmora-cli render: %s\n", document.ErrorMessage.c_str());
-    return 2;
-  }
-  TWork work;
-  TakeWork(document, work);
+  TCliDocument read;
+  if (!read.Read(o.Document, err, "render")) return 2;
+  const TVOKT &document = read.Document;
+  const TWork &work = read.Work;
 
   std::string error;
   if (!CheckConstantOverrides(o.Overrides, work.Constants, error)) {
