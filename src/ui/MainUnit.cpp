@@ -164,6 +164,7 @@ void TMainForm::BuildLayout() {
   constsLayout->setSpacing(0);
   constsLayout->addWidget(caption(" [定数]", 17));
   constsLayout->addWidget(ConstsMemo);
+  BuildParameterPanel(constsLayout);
 
   // Right, below: the carpet formulas with the paint button in their header.
   auto *panel2 = Panel();

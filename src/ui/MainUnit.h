@@ -4,6 +4,7 @@
 // painting, the picture commands and the document commands. Construction and
 // menus are in MainUnit.cpp, painting in MainPaint.cpp, files in MainFiles.cpp.
 #include <QAction>
+#include <QBoxLayout>
 #include <QLabel>
 #include <QMainWindow>
 #include <QPlainTextEdit>
@@ -74,6 +75,11 @@ class TMainForm : public QMainWindow {
   // After 画像's own entries: the picture's undo and redo (with the variables).
   QAction *UndoPicture1 = nullptr, *RedoPicture1 = nullptr;
   TPictureHistory History;
+  // Under the constants memo: a slider per annotated constants line (MainSliders.cpp).
+  class TParameterPanel *ParameterPanel = nullptr;
+  // The constants memo's context menu at a point of its viewport, with
+  // スライダーを付ける after the standard entries; the caller owns it.
+  QMenu *ConstsMemoMenu(const QPoint &pos);
   // The status bar: picture size and zoom, the pixel under the mouse, messages.
   QLabel *SizeLabel, *ZoomLabel, *PixelLabel;
   TRecentFiles Recent;
@@ -167,6 +173,7 @@ class TMainForm : public QMainWindow {
   void BuildLayout();
   void BuildMenu();
   void BuildStatusBar();
+  void BuildParameterPanel(QBoxLayout *layout);
   void UpdateCaption(const std::string &fileName);
   void ShowPicture();
   void ShowSizeAndZoom();
