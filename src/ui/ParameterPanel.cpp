@@ -4,6 +4,7 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QScrollArea>
+#include <QShortcut>
 #include <QTextBlock>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -31,6 +32,13 @@ TParameterPanel::TParameterPanel(QPlainTextEdit *memo, QWidget *parent)
   Scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   layout->addWidget(Scroll);
   hide();
+  // After a drag the slider has the keyboard: Ctrl+Z and Ctrl+Y still reach the memo.
+  auto *undo = new QShortcut(QKeySequence::Undo, this);
+  auto *redo = new QShortcut(QKeySequence::Redo, this);
+  undo->setContext(Qt::WidgetWithChildrenShortcut);
+  redo->setContext(Qt::WidgetWithChildrenShortcut);
+  connect(undo, &QShortcut::activated, Memo, &QPlainTextEdit::undo);
+  connect(redo, &QShortcut::activated, Memo, &QPlainTextEdit::redo);
   connect(Memo->document(), &QTextDocument::contentsChanged, this, &TParameterPanel::Refresh);
   // While a paint keeps the memo from being edited, its sliders rest too.
   Memo->installEventFilter(this);
