@@ -14,7 +14,7 @@ work=build/fuzz/work
 findings=build/fuzz/findings
 mkdir -p "$findings"
 status=0
-for target in Formula Paint Vokt Bmp Jpeg Png Picture LineList Recipe; do
+for target in Formula Paint Vokt Bmp Jpeg Png Picture LineList Recipe Slider; do
   mkdir -p "$work/$target"
   log="build/fuzz/$target.log"
   # New inputs go to the work folder; the seeds in the repository stay as they are.

@@ -112,6 +112,9 @@ TEST(SliderAnnotation, NumbersAreShortAndKeepTheStepsPrecision) {
   const TSliderAnnotation huge = Parsed("s = 1e20 // @slider 1e20..3e20");
   const std::string text = SliderNumberText(huge, SliderValueAt(huge, 250));
   EXPECT_EQ(text, "1.5e+20");
+  // A step of 1 keeps all 18 digits (more than a double holds).
+  const TSliderAnnotation units = Parsed("s = 1 // @slider 0..1e18 step 1");
+  EXPECT_EQ(SliderNumberText(units, 123456789012345678.0L), "123456789012345678");
   // The formulas read what the slider writes as the value it stands for.
   EXPECT_EQ(Evaluated(WithSliderNumber("s = 1 // @slider 4..96 step 0.5", half, "5.5")), 5.5L);
   EXPECT_EQ(Evaluated("s = " + text), 1.5e20L);
@@ -136,6 +139,8 @@ TEST(SliderAnnotation, ContextMenuCommentHasASensibleRange) {
       {"k = -0.5 // 傾き", "k = -0.5 // @slider -1..1 step 0.01 // 傾き"},
       {"z = 0", "z = 0 // @slider -1..1 step 0.01"},
       {"w = 300  ", "w = 300 // @slider 0..600 step 1  "},
+      {"big = 1e20", "big = 1e20 // @slider 0..2e+20 step 1e+18"},
+      {"tiny = 3e-30", "tiny = 3e-30 // @slider 0..6e-30 step 1e-32"},
   };
   for (const auto &c : cases) {
     std::size_t at = 0;

@@ -62,14 +62,17 @@ std::size_t SignedNumberEnd(const std::string &s, std::size_t p, std::size_t end
 
 long double NumberValue(const std::string &text) { return strtold_l(text.c_str(), nullptr, CLocale()); }
 
-// Fraction digits a number is written with, less its exponent.
+// Fraction digits a number is written with, less its exponent ("1e20": -20);
+// a zero says nothing about the digits that matter.
+constexpr int NoDecimals = -100000;
 int DecimalsOf(const std::string &text) {
+  if (NumberValue(text) == 0) return NoDecimals;
   const std::size_t point = text.find('.');
   const std::size_t e = text.find_first_of("eE");
   const std::size_t fractionEnd = e == std::string::npos ? text.size() : e;
-  int decimals = point == std::string::npos || point > fractionEnd ? 0 : static_cast<int>(fractionEnd - point - 1);
-  if (e != std::string::npos) decimals -= std::atoi(text.c_str() + e + 1);
-  return std::max(decimals, 0);
+  long decimals = point == std::string::npos || point > fractionEnd ? 0 : static_cast<long>(fractionEnd - point - 1);
+  if (e != std::string::npos) decimals -= std::clamp(std::strtol(text.c_str() + e + 1, nullptr, 10), -100000L, 100000L);
+  return static_cast<int>(std::clamp(decimals, -100000L, 100000L));
 }
 
 // What a line looks like to the annotation: `name = number` with where its
@@ -137,6 +140,9 @@ std::string Checked(const TSliderAnnotation &a, bool rangeRead) {
   if (!rangeRead) return "範囲「最小..最大」が読めません";
   if (!std::isfinite(a.Min) || !std::isfinite(a.Max) || !std::isfinite(a.Step)) return "数値が大きすぎます";
   if (a.Min >= a.Max) return "最小値が最大値以上です";
+  if (!std::isfinite(a.Max - a.Min) || (a.Log && a.Min > 0 && !std::isfinite(std::log(a.Max / a.Min))))
+    return "範囲が広すぎます";
+  if (a.Step > 0 && !std::isfinite((a.Max - a.Min) / a.Step)) return "step が小さすぎます";
   if (a.Log && a.Min <= 0) return "log は正の範囲にだけ使えます";
   return {};
 }
@@ -145,7 +151,7 @@ std::string Checked(const TSliderAnnotation &a, bool rangeRead) {
 std::string ReadOptions(const std::string &s, std::size_t p, TSliderAnnotation &a) {
   std::size_t end = s.find("//", p);
   if (end == std::string::npos) end = s.size();
-  int decimals = 0;
+  int decimals = NoDecimals;
   bool range = ReadNumberAt(s, p, end, a.Min, decimals);
   p = SkipSpaces(s, p, end);
   range = range && s.compare(p, 2, "..") == 0;
@@ -192,12 +198,19 @@ std::string WithoutTrailingZeros(std::string text) {
   return text + exponent;
 }
 
-// Fixed notation with `decimals` fraction digits, shortened; very large
-// values and very small steps in exponent notation, which the formulas read too.
+// The value to `decimals` fraction digits (fewer than none: to tens, hundreds,
+// ...), in the shorter of fixed and exponent notation ("48", "0.25", "1e+18",
+// "1.5e+20"), both of which the formulas read. Exponent notation keeps the
+// digits that matter, at most the 21 a long double holds.
 std::string FormatNumber(long double value, int decimals) {
-  std::string text = std::fabs(value) >= 1e15L || decimals > 18
-                         ? WithoutTrailingZeros(Printed("%.*Le", 17, value))
-                         : WithoutTrailingZeros(Printed("%.*Lf", decimals, value));
+  if (value == 0) return "0";
+  const long double magnitude = std::fabs(value);
+  const int significant = static_cast<int>(std::floor(std::log10(magnitude))) + 1 + decimals;
+  std::string fixed, exponent;
+  if (magnitude < 1e19L && decimals <= 18) fixed = WithoutTrailingZeros(Printed("%.*Lf", std::max(decimals, 0), value));
+  if (significant >= 1 || fixed.empty())
+    exponent = WithoutTrailingZeros(Printed("%.*Le", std::clamp(significant, 1, 21) - 1, value));
+  std::string text = !fixed.empty() && (exponent.empty() || fixed.size() <= exponent.size()) ? fixed : exponent;
   if (text == "-0") text = "0";
   return text;
 }
@@ -293,7 +306,7 @@ std::string SliderNumberText(const TSliderAnnotation &s, long double value) {
     if (resolution > 0 && std::isfinite(resolution))
       decimals = std::max(decimals, static_cast<int>(std::ceil(-std::log10(resolution))));
   }
-  return FormatNumber(value, std::clamp(decimals, 0, 40));
+  return FormatNumber(value, std::clamp(decimals, -5000, 5000));
 }
 
 std::string WithSliderNumber(const std::string &line, const TSliderAnnotation &s, const std::string &number) {
@@ -310,13 +323,13 @@ bool SliderCommentFor(const std::string &line, std::size_t &at, std::string &ins
   // 0..2v for a positive value, symmetric around 0 for a negative one, -1..1 for 0;
   // a step that gives the range some hundred positions.
   const long double lo = v > 0 ? 0 : v < 0 ? 2 * v : -1, hi = v > 0 ? 2 * v : v < 0 ? -2 * v : 1;
-  if (!std::isfinite(hi - lo)) return false;
-  const int exponent = static_cast<int>(std::floor(std::log10((hi - lo) / 100)));
+  const long double hundredth = (hi - lo) / 100;
+  if (!std::isfinite(hundredth) || hundredth < 1e-4900L) return false;
+  const int exponent = static_cast<int>(std::floor(std::log10(hundredth)));
   const long double step = std::pow(10.0L, exponent);
-  const int decimals = std::max(0, -exponent);
   at = shape.NumberEnd;
-  inserted = " // @slider " + FormatNumber(lo, decimals) + ".." + FormatNumber(hi, decimals) + " step " +
-             FormatNumber(step, decimals);
+  inserted = " // @slider " + FormatNumber(lo, -exponent) + ".." + FormatNumber(hi, -exponent) + " step " +
+             FormatNumber(step, -exponent);
   return true;
 }
 

@@ -23,7 +23,8 @@ struct TSliderAnnotation {
   long double Min = 0, Max = 0;
   long double Step = 0;  // 0: none
   bool Log = false;
-  // Fraction digits the range and the step are written with.
+  // Fraction digits the range and the step are written with, less their
+  // exponents (a step of 1e18 gives -18).
   int Decimals = 0;
   // The same slider (name, line and options): a row of the panel can stay.
   bool SameAs(const TSliderAnnotation &other) const;
