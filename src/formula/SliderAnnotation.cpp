@@ -286,7 +286,8 @@ long double SliderValueAt(const TSliderAnnotation &s, int position) {
     v = s.Min + std::round((v - s.Min) / s.Step) * s.Step;
     if (v > s.Max) v = s.Min + std::floor((s.Max - s.Min) / s.Step + 1e-9L) * s.Step;
   }
-  return v;
+  // min + k * step may round a hair past the end.
+  return std::clamp(v, s.Min, s.Max);
 }
 
 int SliderPositionOf(const TSliderAnnotation &s, long double value) {
