@@ -6,6 +6,7 @@
 #include <QScrollArea>
 #include <QShortcut>
 #include <QTextBlock>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -19,7 +20,7 @@ constexpr int VisibleRows = 4;
 }  // namespace
 
 TParameterPanel::TParameterPanel(QPlainTextEdit *memo, QWidget *parent)
-    : QWidget(parent), Memo(memo), Scroll(new QScrollArea) {
+    : QWidget(parent), Memo(memo), Scroll(new QScrollArea), HintTimer(new QTimer(this)) {
   setObjectName("ParameterPanel");
   auto *layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 4, 0, 0);
@@ -32,6 +33,8 @@ TParameterPanel::TParameterPanel(QPlainTextEdit *memo, QWidget *parent)
   Scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   layout->addWidget(Scroll);
   hide();
+  HintTimer->setSingleShot(true);
+  connect(HintTimer, &QTimer::timeout, this, [this] { emit Hint(LastHint); });
   // After a drag the slider has the keyboard: Ctrl+Z and Ctrl+Y still reach the memo.
   auto *undo = new QShortcut(QKeySequence::Undo, this);
   auto *redo = new QShortcut(QKeySequence::Redo, this);
@@ -133,8 +136,10 @@ void TParameterPanel::ShowHints(const std::vector<TSliderHint> &hints) {
                .arg(QString::fromStdString(hints[0].Why));
     if (hints.size() > 1) text += QStringLiteral("ほか %1 件").arg(hints.size() - 1);
   }
-  if (text != LastHint && !text.isEmpty()) emit Hint(text);
+  if (text == LastHint) return;
   LastHint = text;
+  if (text.isEmpty()) HintTimer->stop();
+  else HintTimer->start(HintDelayMs);
 }
 
 void TParameterPanel::Pressed(const QSlider *bar) {

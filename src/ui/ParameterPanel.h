@@ -15,6 +15,7 @@
 class QGridLayout;
 class QLabel;
 class QScrollArea;
+class QTimer;
 
 namespace velmora {
 
@@ -31,6 +32,9 @@ class TParameterPanel : public QWidget {
   QLineEdit *Field(int row) const { return Rows[static_cast<std::size_t>(row)].Field; }
   // True while a slider is held down.
   bool Dragging() const { return DragRow >= 0; }
+  // A malformed annotation is mentioned once typing has paused this long: a
+  // line being typed is malformed on its way.
+  int HintDelayMs = 700;
 
  signals:
   // Annotations that are ignored, in one line for the status bar (only when it changes).
@@ -57,6 +61,7 @@ class TParameterPanel : public QWidget {
   int DragRow = -1;
   bool DragWrote = false;  // the drag's first number is in: the next ones join its undo step
   QString LastHint;
+  QTimer *HintTimer;
 
   void Rebuild(const std::vector<TSliderAnnotation> &sliders);
   void AddRow(QGridLayout *grid, const TSliderAnnotation &slider);

@@ -24,6 +24,7 @@ TEST_F(TSlidersTest, PanelHidesWithoutSlidersAndShowsARowPerSlider) {
   SetConsts({"//定数", "s = 24", "t = 1"});
   EXPECT_FALSE(Panel()->isVisible());
   SetConsts({"//定数", "s = 24 // @slider 4..96", "t = 1", "u = 2 // @slider 5..1", "幅 = 0.5 // @slider 0..1 log"});
+  for (int i = 0; i < 100 && MainForm->statusBar()->currentMessage().isEmpty(); ++i) QTest::qWait(20);
   EXPECT_TRUE(MainForm->statusBar()->currentMessage().contains(QStringLiteral("4行目")))
       << MainForm->statusBar()->currentMessage().toStdString();
   SetConsts({"//定数", "s = 24 // @slider 4..96", "t = 1", "幅 = 0.5 // @slider 0.1..1 log"});
