@@ -35,7 +35,7 @@ TParameterPanel::TParameterPanel(QPlainTextEdit *memo, QWidget *parent)
   hide();
   HintTimer->setSingleShot(true);
   connect(HintTimer, &QTimer::timeout, this, [this] { emit Hint(LastHint); });
-  // After a drag the slider has the keyboard: Ctrl+Z and Ctrl+Y still reach the memo.
+  // After a drag the slider has the keyboard: the undo and redo keys still reach the memo.
   auto *undo = new QShortcut(QKeySequence::Undo, this);
   auto *redo = new QShortcut(QKeySequence::Redo, this);
   undo->setContext(Qt::WidgetWithChildrenShortcut);
