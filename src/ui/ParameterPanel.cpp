@@ -4,6 +4,7 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QTextBlock>
 #include <QTimer>
@@ -16,7 +17,7 @@ namespace velmora {
 
 namespace {
 // More rows than this scroll inside the panel: the memo above keeps its room.
-constexpr int VisibleRows = 4;
+constexpr int VisibleRows = 3;
 }  // namespace
 
 TParameterPanel::TParameterPanel(QPlainTextEdit *memo, QWidget *parent)
@@ -31,6 +32,8 @@ TParameterPanel::TParameterPanel(QPlainTextEdit *memo, QWidget *parent)
   Scroll->setWidgetResizable(true);
   Scroll->setFrameShape(QFrame::NoFrame);
   Scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  Memo->setMinimumHeight(Memo->fontMetrics().lineSpacing() * 3 + 2 * Memo->frameWidth() +
+                         Memo->horizontalScrollBar()->sizeHint().height());
   layout->addWidget(Scroll);
   hide();
   HintTimer->setSingleShot(true);
@@ -86,6 +89,8 @@ void TParameterPanel::Rebuild(const std::vector<TSliderAnnotation> &sliders) {
   for (const TSliderAnnotation &slider : sliders) AddRow(grid, slider);
   Scroll->setWidget(RowsBox);
   if (!Rows.empty()) {
+    // As tall as its rows, up to a few; the splitter above the carpet
+    // formulas makes room, and the memo keeps a few lines of its own.
     const int rowHeight = RowsBox->sizeHint().height() / RowCount();
     Scroll->setFixedHeight(rowHeight * std::min(RowCount(), VisibleRows) + 2);
   }
