@@ -72,7 +72,7 @@ void TMainForm::StartAutoPaint() {
     }
     EngineBeforePaint = TEngineState::Of(Arithmetic);
     MathRecordsBefore = MathErrorManager().Count;
-    PictureRecipe.BeforePaint(constants, carpet, Document.Codes, Arithmetic, Picture);
+    PictureRecipe.BeforePaint(constants, carpet, Document.Codes, Arithmetic, Picture, true);
     Job->Start(Arithmetic, constants, carpet, Picture, GrowingPicture);
   } catch (const std::bad_alloc &) {
     ShowStatus(Q(OutOfMemoryMessage));

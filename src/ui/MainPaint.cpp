@@ -58,7 +58,7 @@ void TMainForm::Paint1Click() {
   Ticks = 0;
   EngineBeforePaint = TEngineState::Of(Arithmetic);
   const TStringList constants = MemoLines(ConstsMemo), carpet = MemoLines(MCMemo);
-  PictureRecipe.BeforePaint(constants, carpet, Document.Codes, Arithmetic, Picture);
+  PictureRecipe.BeforePaint(constants, carpet, Document.Codes, Arithmetic, Picture, true);
   Job->Start(Arithmetic, constants, carpet, Picture, GrowingPicture);
   FocusBeforePaint = focusWidget();
   WasActiveBeforePaint = isActiveWindow();

@@ -85,6 +85,8 @@ TMainForm::TMainForm()
   setAcceptDrops(true);
   Job = new TPaintJob(this);
   connect(Job, &TPaintJob::Ended, this, [this] { PaintEnded(); }, Qt::QueuedConnection);
+  Job->BeforeRun = [this](const TPicture &start) { PictureRecipe.HashStart(start); };
+  Job->AfterRun = [this](const TPicture &painted) { PictureRecipe.HashPainted(painted); };
   BuildLayout();
   BuildMenu();
   BuildStatusBar();

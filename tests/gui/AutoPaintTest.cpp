@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "MainFormFixture.h"
+#include "paint/RecipePaint.h"
 #include "ui/PictureHistory.h"
 
 namespace velmora::test {
@@ -100,6 +101,26 @@ TEST_F(AutoPaintTest, AnEditDuringAnAutomaticPaintStartsItAgainAndEndsAsThePaint
   Paint();
   EXPECT_EQ(MainForm->ImageContents(), automatic);
   EXPECT_TRUE(SameVariables(TEngineState::Of(MainForm->Arithmetic), after));
+}
+
+TEST_F(AutoPaintTest, AnAutomaticallyPaintedPictureCarriesItsRecipe) {
+  Type(MainForm->MCMemo, "r = x\ng = y\nb = 9");
+  Paint();
+  const TPicture start = MainForm->Picture;
+  Type(MainForm->MCMemo, "r = 255 - x\ng = y * 2\nb = 9");
+  ASSERT_TRUE(StatusSays(QStringLiteral("自動描画しました")));
+  const std::string png = Dir.File("auto.png");
+  SavePic.Answers = {png};
+  Trigger(MainForm->SaveGraphics1);
+  TRecipe recipe;
+  TPicture read, again;
+  bool none = false;
+  std::string error;
+  ASSERT_TRUE(LoadRecipePicture(png, recipe, read, none, error)) << error;
+  EXPECT_EQ(recipe.Carpet, (L{"r = 255 - x", "g = y * 2", "b = 9"}));
+  TArithmeticUnit engine;
+  ASSERT_TRUE(RepaintRecipe(recipe, &start, engine, {}, again, error)) << error;
+  EXPECT_TRUE(again.Pixels == MainForm->Picture.Pixels);
 }
 
 TEST_F(AutoPaintTest, TheChoiceIsKeptAcrossRuns) {
