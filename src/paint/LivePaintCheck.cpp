@@ -86,11 +86,11 @@ TLivePaintVerdict CheckLivePaint(const TStringList &constants, const TStringList
     errors = errors || compiled == TLine::Error;
     if (compiled != TLine::Compiled) continue;
     const std::vector<TInstruction> &code = engine.Expressions[0].Code;
-    if (DrawsRandom(code)) return Refuse(TLivePaintVerdict::UsesRandom, "定数式が乱数（random, randomize）を使います．");
+    if (DrawsRandom(code)) return Refuse(TLivePaintVerdict::UsesRandom, "定数式が乱数を使います．");
     const std::int32_t read = ReadBeforeWritten(code, written);
     if (read >= 0)
       return Refuse(TLivePaintVerdict::ConstantsCarryOn,
-                    "定数式が，代入する前の変数 " + engine.Variables[static_cast<std::size_t>(read)].Name + " を読みます．");
+                    "定数式が代入前の " + engine.Variables[static_cast<std::size_t>(read)].Name + " を読みます．");
   }
 
   int slots = 0;
@@ -106,18 +106,18 @@ TLivePaintVerdict CheckLivePaint(const TStringList &constants, const TStringList
   const TPaintVariables names = ResolvePaintVariables(engine);
   for (int k = 0; k < slots; ++k)
     if (DrawsRandom(engine.Expressions[static_cast<std::size_t>(k)].Code))
-      return Refuse(TLivePaintVerdict::UsesRandom, "絨毯の数式が乱数（random, randomize）を使います．");
+      return Refuse(TLivePaintVerdict::UsesRandom, "絨毯の数式が乱数を使います．");
   TWritten pixelInputs;
   pixelInputs.Add(names.X);
   pixelInputs.Add(names.Y);
   const std::vector<std::int32_t> oldColour(names.OldColour, names.OldColour + 3);
   for (int k = 0; k < slots; ++k)
     if (ReadBeforeWritten(engine.Expressions[static_cast<std::size_t>(k)].Code, pixelInputs, &oldColour) >= 0)
-      return Refuse(TLivePaintVerdict::ReadsOldPicture, "絨毯の数式が前の絵の色（getr, getg, getb）を読みます．");
+      return Refuse(TLivePaintVerdict::ReadsOldPicture, "前の絵の色（getr 等）を読みます．");
   const std::vector<std::int32_t> preset = {names.X, names.Y, names.OldColour[0], names.OldColour[1],
                                             names.OldColour[2]};
   if (!engine.SlotsIndependent(slots, preset))
-    return Refuse(TLivePaintVerdict::PixelsDepend, "画素が前の画素の残した値を読みます．");
+    return Refuse(TLivePaintVerdict::PixelsDepend, "前の画素の値を読みます．");
   return {};
 }
 

@@ -54,11 +54,11 @@ TEST_F(AutoPaintTest, EachCarpetThatCannotBePaintedSaysWhyAndPaintsNothing) {
   struct TCase {
     const char *Constants, *Carpet, *Says;
   } cases[] = {
-      {"", "r = getr\ng = 0\nb = 0", "自動描画しません：絨毯の数式が前の絵の色（getr, getg, getb）を読みます．"},
-      {"", "r = random(9)\ng = 0\nb = 0", "自動描画しません：絨毯の数式が乱数（random, randomize）を使います．"},
-      {"randomize()", "r = 1\ng = 0\nb = 0", "自動描画しません：定数式が乱数（random, randomize）を使います．"},
-      {"", "n = n + 1\nr = n\ng = 0\nb = 0", "自動描画しません：画素が前の画素の残した値を読みます．"},
-      {"k = k + 1", "r = k\ng = 0\nb = 0", "自動描画しません：定数式が，代入する前の変数 k を読みます．"},
+      {"", "r = getr\ng = 0\nb = 0", "自動描画しません：前の絵の色（getr 等）を読みます．"},
+      {"", "r = random(9)\ng = 0\nb = 0", "自動描画しません：絨毯の数式が乱数を使います．"},
+      {"randomize()", "r = 1\ng = 0\nb = 0", "自動描画しません：定数式が乱数を使います．"},
+      {"", "n = n + 1\nr = n\ng = 0\nb = 0", "自動描画しません：前の画素の値を読みます．"},
+      {"k = k + 1", "r = k\ng = 0\nb = 0", "自動描画しません：定数式が代入前の k を読みます．"},
   };
   const QImage before = MainForm->ImageContents();
   for (const TCase &c : cases) {
