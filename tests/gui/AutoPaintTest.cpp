@@ -103,6 +103,19 @@ TEST_F(AutoPaintTest, AnEditDuringAnAutomaticPaintStartsItAgainAndEndsAsThePaint
   EXPECT_TRUE(SameVariables(TEngineState::Of(MainForm->Arithmetic), after));
 }
 
+TEST_F(AutoPaintTest, ThePaintCommandReplacesARunningAutomaticPaint) {
+  MainForm->ResizeImage(1500, 1500);
+  Type(MainForm->MCMemo, "r = 128 + 127 * sin(sqrt(x * y) / 7) * cos(x / (y + 1))\ng = 0\nb = 0");
+  ASSERT_TRUE(WaitFor([] { return MainForm->AutoPainting(); }));
+  const std::size_t steps = MainForm->History.UndoSteps();
+  Type(MainForm->MCMemo, "r = 1\ng = 2\nb = 3");  // the paint command comes before the pause ends
+  Paint();
+  EXPECT_FALSE(MainForm->AutoPaintPending());
+  EXPECT_TRUE(Status().startsWith(QStringLiteral("描画しました"))) << Status().toStdString();
+  EXPECT_EQ(At(1499, 1499), 0x010203u);
+  EXPECT_EQ(MainForm->History.UndoSteps(), steps + 1);  // one paint, the command's
+}
+
 TEST_F(AutoPaintTest, AnAutomaticallyPaintedPictureCarriesItsRecipe) {
   Type(MainForm->MCMemo, "r = x\ng = y\nb = 9");
   Paint();
