@@ -104,7 +104,8 @@ std::function<void()> TMainForm::PauseAutoPaint() {
   const void *pixels = Picture.Pixels.data();
   const int width = Picture.Width, height = Picture.Height;
   return [this, constants, carpet, pixels, width, height] {
-    if (Painting() || Picture.Pixels.data() != pixels || Picture.Width != width || Picture.Height != height) return;
+    // Not after the window has closed, nor when the command changed what it would paint.
+    if (!isVisible() || Painting() || Picture.Pixels.data() != pixels || Picture.Width != width || Picture.Height != height) return;
     if (MemoLines(ConstsMemo) != constants || MemoLines(MCMemo) != carpet) return;
     RequestAutoPaint(0);
   };
