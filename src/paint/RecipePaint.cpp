@@ -24,10 +24,11 @@ TRecipe BeginRecipe(const TStringList &constants, const TStringList &carpet, con
   return r;
 }
 
-bool FinishRecipe(TRecipe &recipe, const TPicture &painted, long long repeats, std::string &error) {
+bool FinishRecipe(TRecipe &recipe, const TPicture &painted, long long repeats, std::string &error,
+                  const std::string *hash) {
   recipe.Repeats = repeats;
   if (repeats == 1) recipe.HasLast = false;  // the last start is the first
-  recipe.PixelsHash = PixelsHash(painted, error);
+  recipe.PixelsHash = hash ? *hash : PixelsHash(painted, error);
   // The start hash was taken when the hash was there too, or not at all.
   return !recipe.PixelsHash.empty() && (recipe.StartHash.empty() || recipe.StartHash.size() == 64);
 }

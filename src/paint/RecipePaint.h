@@ -13,8 +13,10 @@ namespace velmora {
 TRecipe BeginRecipe(const TStringList &constants, const TStringList &carpet, const text::TCp932Codes &codes,
                     const TArithmeticUnit &engine, const TPicture &start);
 // Completes it with the painted picture, `repeats` paints after the start.
-// False with `error` when the hash is not available.
-bool FinishRecipe(TRecipe &recipe, const TPicture &painted, long long repeats, std::string &error);
+// False with `error` when the hash is not available. `hash`: the picture's
+// hash taken already ("" when it was not available).
+bool FinishRecipe(TRecipe &recipe, const TPicture &painted, long long repeats, std::string &error,
+                  const std::string *hash = nullptr);
 // The text a PNG file carries; "" with `notice` when the recipe is too large.
 std::string RecipeText(const TRecipe &recipe, std::string &notice);
 

@@ -13,8 +13,12 @@ namespace velmora {
 class TRecipeTracker {
  public:
   // Before a paint of `start` with these formulas and the engine as it is now.
+  // With `hashLater` no pixel is read here (a big picture takes a while): the
+  // paint's own thread calls HashStart before it paints and HashPainted after.
   void BeforePaint(const TStringList &constants, const TStringList &carpet, const text::TCp932Codes &codes,
-                   const TArithmeticUnit &engine, const TPicture &start);
+                   const TArithmeticUnit &engine, const TPicture &start, bool hashLater = false);
+  void HashStart(const TPicture &start);
+  void HashPainted(const TPicture &painted);
   // After the paint replaced the picture with `painted`.
   void AfterPaint(const TArithmeticUnit &engine, const TPicture &painted);
   // A picture opened with its recipe (the engine holds the recipe's start state).
@@ -28,12 +32,18 @@ class TRecipeTracker {
 
  private:
   bool Has = false;
-  TRecipe Current, Next;
+  TRecipe Current;
   // The engine's state after the last paint, for telling whether the next
   // paint continues it.
   bool EndKnown = false;
   std::vector<TRecipeVariable> EndVariables;
   std::uint64_t EndRandom = 0;
+  // The paint under way: the recipe it begins, whether its formulas and
+  // state continue the current one, its start state, and the hashes.
+  TRecipe Fresh, LastState;
+  bool MayContinue = false;
+  bool StartHashed = false, StartWhite = false, PaintedHashed = false;
+  std::string StartHash, PaintedHash;
 };
 
 }  // namespace velmora

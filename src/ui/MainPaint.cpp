@@ -22,6 +22,14 @@ int MathErrorCount(const TStringList &errorLines) {
   return lines > static_cast<int>(MaxMathErrorLines) ? static_cast<int>(MaxMathErrorLines) + 1 : lines;
 }
 
+QString MathErrorNote(const TStringList &errorLines) {
+  const int mathErrors = MathErrorCount(errorLines);
+  if (mathErrors > static_cast<int>(MaxMathErrorLines))
+    return QStringLiteral("数学エラーが %1 件を超えました．").arg(static_cast<int>(MaxMathErrorLines));
+  if (mathErrors > 0) return QStringLiteral("数学エラーが %1 件ありました．").arg(mathErrors);
+  return {};
+}
+
 void TMainForm::ShowPicture() {
   ImgScrollBox->SetImage(ToQImage(Picture));
   ShowSizeAndZoom();
@@ -37,6 +45,7 @@ void TMainForm::ResizeImage(int width, int height) {
 }
 
 void TMainForm::Paint1Click() {
+  StopAutoPaint();  // this paint replaces a pending automatic one
   if (Painting()) {  // the paint button cancels while a paint runs
     CancelPaint();
     return;
@@ -49,7 +58,7 @@ void TMainForm::Paint1Click() {
   Ticks = 0;
   EngineBeforePaint = TEngineState::Of(Arithmetic);
   const TStringList constants = MemoLines(ConstsMemo), carpet = MemoLines(MCMemo);
-  PictureRecipe.BeforePaint(constants, carpet, Document.Codes, Arithmetic, Picture);
+  PictureRecipe.BeforePaint(constants, carpet, Document.Codes, Arithmetic, Picture, true);
   Job->Start(Arithmetic, constants, carpet, Picture, GrowingPicture);
   FocusBeforePaint = focusWidget();
   WasActiveBeforePaint = isActiveWindow();
@@ -62,10 +71,13 @@ void TMainForm::CancelPaint() {
 }
 
 void TMainForm::WaitForPaint() {
-  if (!Painting()) return;
-  QEventLoop loop;
-  connect(this, &TMainForm::PaintFinished, &loop, &QEventLoop::quit);
-  loop.exec();
+  // An automatic paint asked for counts too, until it has painted or said why not.
+  while (Painting() || AutoPaintPending()) {
+    QEventLoop loop;
+    connect(this, &TMainForm::PaintFinished, &loop, &QEventLoop::quit);
+    if (!Painting()) QTimer::singleShot(5, &loop, &QEventLoop::quit);
+    loop.exec();
+  }
 }
 
 void TMainForm::ShowPaintedColumns() {
@@ -93,6 +105,7 @@ void TMainForm::SetPaintingState(bool painting) {
 
 void TMainForm::FinishPaint() {
   if (!Painting()) return;  // already done (the window closed meanwhile)
+  if (AutoJob) return FinishAutoPaint();
   Job->Finish();
   ProgressTimer->stop();
   ProgressBar->setValue(std::min(Job->ColumnsDone(), ProgressBar->maximum()));
@@ -103,13 +116,7 @@ void TMainForm::FinishPaint() {
     Picture = std::move(Job->Painted);
     PictureRecipe.AfterPaint(Arithmetic, Picture);
     const QString done = QStringLiteral("描画しました（%1 秒）．").arg(Job->Seconds, 0, 'f', 2);
-    const int mathErrors = MathErrorCount(outcome.ErrorLines);
-    QString said = done;
-    if (mathErrors > static_cast<int>(MaxMathErrorLines))
-      said += QStringLiteral("数学エラーが %1 件を超えました．").arg(static_cast<int>(MaxMathErrorLines));
-    else if (mathErrors > 0)
-      said += QStringLiteral("数学エラーが %1 件ありました．").arg(mathErrors);
-    ShowStatus(said);
+    ShowStatus(done + MathErrorNote(outcome.ErrorLines));
   } else if (outcome.Cancelled) {
     ShowStatus(QStringLiteral("描画を中止しました．"));
   } else {
@@ -186,7 +193,7 @@ std::vector<int> TMainForm::MarkedLines(const QPlainTextEdit *memo) const {
 }
 
 void TMainForm::GoToPlace(TErrorPlace place) {
-  if (Painting()) return;
+  if (Painting() && !AutoJob) return;  // the memos are disabled meanwhile
   QPlainTextEdit *memo = place.Memo == TErrorPlace::Constants ? ConstsMemo : MCMemo;
   QTextBlock block = memo->document()->findBlockByNumber(place.Line);
   if (!block.isValid()) block = memo->document()->lastBlock();  // the memo has shrunk since

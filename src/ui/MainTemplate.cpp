@@ -2,13 +2,14 @@
 #include <QStatusBar>
 #include <QTextCursor>
 
+#include "paint/LivePaintCheck.h"
 #include "ui/MainUnit.h"
 #include "ui/Memo.h"
 
 namespace velmora {
 
 void TMainForm::UseTemplate(const TStringList &lines) {
-  if (Painting()) {
+  if (Painting() && !AutoPainting()) {
     ShowStatus(QStringLiteral("描画中はテンプレートを使えません．"));
     return;
   }
@@ -22,6 +23,11 @@ void TMainForm::UseTemplate(const TStringList &lines) {
   raise();
   activateWindow();
   MCMemo->setFocus(Qt::OtherFocusReason);
+  // The edit has asked for an automatic paint: when it will paint, it paints now, once.
+  if (AutoPaint1->isChecked() && CheckLivePaint(MemoLines(ConstsMemo), MemoLines(MCMemo)).Kind == TLivePaintVerdict::Paint) {
+    RequestAutoPaint(0);
+    return;
+  }
   Command([this] { Paint1Click(); });
 }
 

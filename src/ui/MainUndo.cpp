@@ -21,6 +21,7 @@ void TMainForm::AddUndoMenu(QMenu *img) {
 }
 
 void TMainForm::KeepForUndo(TPicture before, TEngineState engine) {
+  AutoStepOpen = false;  // a change of its own: the next automatic paint starts a new step
   // No room to keep a step costs the history, never the change itself.
   try {
     History.Push(std::move(before), std::move(engine));

@@ -84,7 +84,9 @@ TMainForm::TMainForm()
   resize(749, 471);
   setAcceptDrops(true);
   Job = new TPaintJob(this);
-  connect(Job, &TPaintJob::Ended, this, [this] { FinishPaint(); }, Qt::QueuedConnection);
+  connect(Job, &TPaintJob::Ended, this, [this] { PaintEnded(); }, Qt::QueuedConnection);
+  Job->BeforeRun = [this](const TPicture &start) { PictureRecipe.HashStart(start); };
+  Job->AfterRun = [this](const TPicture &painted) { PictureRecipe.HashPainted(painted); };
   BuildLayout();
   BuildMenu();
   BuildStatusBar();
@@ -209,8 +211,10 @@ void TMainForm::BuildLayout() {
   for (QPlainTextEdit *m : {ConstsMemo, MCMemo}) {
     m->viewport()->installEventFilter(this);  // files dropped on it open
     connect(m, &QPlainTextEdit::textChanged, this, [this, m] {
-      if (!SettingText) DocMng.Modified = true;
       ClearMarks(m);
+      if (SettingText) return;
+      DocMng.Modified = true;
+      MemoEdited();
     });
   }
   connect(PaintButton, &QPushButton::clicked, this, [this] { Command([this] { Paint1Click(); }); });
@@ -267,6 +271,7 @@ void TMainForm::BuildMenu() {
   RestoreTemplates1 = add(tool, "RestoreTemplates1", "付属のテンプレートを元に戻す(&S)...",
                           &TMainForm::RestoreTemplates1Click);
   AddUndoMenu(img);
+  AddAutoPaintMenu(img);
   img->addSeparator();
   ExportAnimation1 = add(img, "ExportAnimation1", "アニメーションを書き出す(&A)...", &TMainForm::ExportAnimation1Click);
   // 表示(&H) and ヘルプ(&H) share their access key: F1 always reaches the help.
@@ -311,6 +316,8 @@ void TMainForm::BuildStatusBar() {
 void TMainForm::Command(const std::function<void()> &command) {
   // A message speaks of the last thing done; a new command makes it stale.
   statusBar()->clearMessage();
+  // The engine and the picture belong to the command, not to an automatic paint.
+  const std::function<void()> resume = PauseAutoPaint();
   try {
     command();
   } catch (const TReportedFailure &) {
@@ -319,6 +326,7 @@ void TMainForm::Command(const std::function<void()> &command) {
   } catch (const std::exception &e) {
     ShowError(e.what());
   }
+  resume();
 }
 
 void TMainForm::ShowError(const std::string &text) {
@@ -392,6 +400,7 @@ void TMainForm::closeEvent(QCloseEvent *event) {
     event->ignore();
     return;
   }
+  StopAutoPaint();
   if (Painting()) {
     CancelPaint();
     FinishPaint();

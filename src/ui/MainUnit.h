@@ -114,7 +114,8 @@ class TMainForm : public QMainWindow {
   // the finished columns, and takes only Esc or the paint button, which cancels.
   bool Painting() const { return Job->Running(); }
   void CancelPaint();
-  // Runs the event loop until the current paint has ended (tests use it).
+  // Runs the event loop until the current paint, and an automatic one asked
+  // for, has ended (tests use it).
   void WaitForPaint();
   // Shows the columns painted so far (the window's timer does it while painting).
   void ShowPaintedColumns();
@@ -125,6 +126,18 @@ class TMainForm : public QMainWindow {
   int GrowAfterMs = 400;
   // Seconds the last paint took.
   double PaintSeconds() const { return Job->Seconds; }
+
+  // 画像's 自動描画 (ui/MainAutoPaint.cpp): an edit of either memo paints
+  // again once typing pauses, when that paint gives exactly what 描画 would.
+  QAction *AutoPaint1 = nullptr;
+  static constexpr int AutoPaintDelayMs = 300;
+  // (Re)starts the countdown to an automatic paint, whether 自動描画 is on or
+  // not; a running automatic paint is cancelled and starts again after it.
+  void RequestAutoPaint(int delayMs);
+  // The paint running now started by itself (and may be cancelled at any time).
+  bool AutoPainting() const { return AutoJob; }
+  // An automatic paint is counting down or running.
+  bool AutoPaintPending() const;
 
   // Opens a file named on the command line or dropped on the window: a
   // picture (by its extension) as a picture, anything else as a document.
@@ -204,6 +217,27 @@ class TMainForm : public QMainWindow {
   void KeepForUndo(TPicture before, TEngineState engine);
   void KeepForUndo() { KeepForUndo(Picture, TEngineState::Of(Arithmetic)); }
   void AddUndoMenu(QMenu *img);
+
+  // Automatic painting (ui/MainAutoPaint.cpp).
+  QTimer *AutoTimer = nullptr;
+  bool AutoJob = false;      // the running paint is an automatic one
+  bool AutoRestart = false;  // start one as soon as the running paint has ended
+  int StaleEnds = 0;         // end signals of paints already finished by hand
+  std::int32_t MathRecordsBefore = 0;
+  // The undo step that the automatic paints since the last other change share.
+  bool AutoStepOpen = false;
+  const void *AutoStepPixels = nullptr;
+  void AddAutoPaintMenu(QMenu *img);
+  void MemoEdited();
+  void AutoPaintDue();
+  void StartAutoPaint();
+  // Ends an automatic paint at once (and the countdown); true when there was one.
+  bool StopAutoPaint();
+  // Around a command: stops the automatic paint; the function given back
+  // starts it again if the command left the formulas and the picture alone.
+  std::function<void()> PauseAutoPaint();
+  void FinishAutoPaint();
+  void PaintEnded();
 };
 
 extern TMainForm *MainForm;
@@ -211,6 +245,8 @@ extern TMainForm *MainForm;
 // How many math errors a paint's error lines report; MaxMathErrorLines + 1
 // when the report was cut.
 int MathErrorCount(const TStringList &errorLines);
+// The status bar's note of them ("" for none).
+QString MathErrorNote(const TStringList &errorLines);
 
 // The caption of the main window for a document file name.
 QString MainCaption(const std::string &fileName);

@@ -56,7 +56,9 @@ void TPaintJob::Start(TArithmeticUnit &engine, const TStringList &constants, con
       };
     }
     try {
+      if (BeforeRun) BeforeRun(Painted);
       Outcome = PaintCarpet(engine, constants, carpet, Painted, control);
+      if (Outcome.Painted && AfterRun) AfterRun(Painted);
     } catch (const std::bad_alloc &) {
       Failure = OutOfMemoryMessage;
     } catch (const std::exception &e) {

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -43,6 +44,10 @@ class TPaintJob : public QObject {
   TPaintResult Outcome;
   TPicture Painted;
   std::string Failure;
+  // Run on the painting thread, so that their work (the recipe's hashes)
+  // keeps the window free: with the picture before the paint, and with the
+  // new one after a paint that replaced it.
+  std::function<void(const TPicture &)> BeforeRun, AfterRun;
   double Seconds = 0;  // wall time from Start to the end of the thread
 
  signals:

@@ -51,4 +51,12 @@ void TRecentFiles::Remove(const QString &path) {
   if (SettingsUsable()) Settings().setValue(Key, files);
 }
 
+bool TRecentFiles::Choice(const QString &key, bool fallback) {
+  return SettingsUsable() ? Settings().value(key, fallback).toBool() : fallback;
+}
+
+void TRecentFiles::SetChoice(const QString &key, bool on) {
+  if (SettingsUsable()) Settings().setValue(key, on);
+}
+
 }  // namespace velmora

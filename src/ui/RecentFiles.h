@@ -12,6 +12,9 @@ class TRecentFiles {
   // Puts a document first (once); the oldest beyond MaxCount is dropped.
   void Add(const QString &path);
   void Remove(const QString &path);
+  // Other on/off choices kept in the same settings file.
+  static bool Choice(const QString &key, bool fallback);
+  static void SetChoice(const QString &key, bool on);
 };
 
 }  // namespace velmora
