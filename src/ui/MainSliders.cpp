@@ -16,6 +16,13 @@ void TMainForm::BuildParameterPanel(QBoxLayout *layout) {
   ParameterPanel = new TParameterPanel(ConstsMemo);
   layout->addWidget(ParameterPanel);
   connect(ParameterPanel, &TParameterPanel::Hint, this, [this](const QString &text) { ShowStatus(text); });
+  // A slider paints at once, not after the typing pause: each move restarts
+  // the paint, so its coarse passes follow the drag and the release sharpens.
+  const auto paintNow = [this] {
+    if (AutoPaint1 && AutoPaint1->isChecked()) RequestAutoPaint(0);
+  };
+  connect(ParameterPanel, &TParameterPanel::ValueWritten, this, paintNow);
+  connect(ParameterPanel, &TParameterPanel::DragFinished, this, paintNow);
   ConstsMemo->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(ConstsMemo, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
     std::unique_ptr<QMenu> menu(ConstsMemoMenu(pos));
