@@ -5,6 +5,7 @@
 
 #include "MainFormFixture.h"
 #include "paint/RecipePaint.h"
+#include "ui/ParameterPanel.h"
 #include "ui/PictureHistory.h"
 
 namespace velmora::test {
@@ -151,6 +152,24 @@ TEST_F(AutoPaintTest, TheChoiceIsKeptAcrossRuns) {
   CreateWindows();
   EXPECT_TRUE(MainForm->AutoPaint1->isChecked());
   MainForm->UseDialogs(&Boxes, &Open, &Save, &SavePic, &OpenPic);
+}
+
+}  // namespace velmora::test
+
+namespace velmora::test {
+
+TEST_F(AutoPaintTest, ASliderPaintsAtOnceWithoutTheTypingPause) {
+  Type(MainForm->ConstsMemo, "s = 24 // @slider 0..255 step 1");
+  Type(MainForm->MCMemo, "r = s\ng = 0\nb = 0");
+  ASSERT_TRUE(WaitFor([] { return At(2, 2) == (qRgb(24, 0, 0) & 0xFFFFFF) && !MainForm->AutoPaintPending(); }));
+  QSlider *bar = MainForm->ParameterPanel->Slider(0);
+  bar->setSliderDown(true);
+  bar->setValue(100);
+  // The typing pause would still be counting down here.
+  for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
+  EXPECT_TRUE(MainForm->AutoPainting() || At(2, 2) == (qRgb(100, 0, 0) & 0xFFFFFF));
+  bar->setSliderDown(false);
+  EXPECT_TRUE(WaitFor([] { return At(2, 2) == (qRgb(100, 0, 0) & 0xFFFFFF) && !MainForm->AutoPaintPending(); }));
 }
 
 }  // namespace velmora::test
