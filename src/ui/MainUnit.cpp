@@ -85,6 +85,8 @@ TMainForm::TMainForm()
   setAcceptDrops(true);
   Job = new TPaintJob(this);
   connect(Job, &TPaintJob::Ended, this, [this] { FinishPaint(); }, Qt::QueuedConnection);
+  // A finished pass shows the whole picture in its blocks at once.
+  connect(Job, &TPaintJob::PassFinished, this, [this] { ShowPaintedColumns(); }, Qt::QueuedConnection);
   BuildLayout();
   BuildMenu();
   BuildStatusBar();
