@@ -176,10 +176,10 @@ TLoopEnd PaintColumns(TPixelRunner &runner, const TPicture &source, TPicture &pa
         // Again one pixel at a time, which stops exactly where it must; each
         // record is marked with its pixel for joining in column order.
         for (int j = 0; j < count; ++j) {
-          const std::int32_t before = records.Count;
+          const std::int32_t had = records.Count;
           const bool ran = runner.Run(source, px, py + j * rows.Step, colours[j], unit.Failure.Slot, carefulNext);
           carefulNext = runner.Engine.RanCarefully;
-          unit.RecordPixels.insert(unit.RecordPixels.end(), static_cast<std::size_t>(records.Count - before),
+          unit.RecordPixels.insert(unit.RecordPixels.end(), static_cast<std::size_t>(records.Count - had),
                                    pixel + j * rows.Step);
           if (!ran) {
             unit.Failure.Pixel = unit.Next = pixel + j * rows.Step;
