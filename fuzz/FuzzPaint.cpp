@@ -1,6 +1,6 @@
 // A constants text and a carpet text (split at the first NUL byte) painted
 // onto a small picture twice: computing every slot for every pixel on one
-// thread, and reusing terms on two. Any difference in what a user could see
+// thread column by column, and reusing terms on two, coarse to fine. Any difference in what a user could see
 // (pixels, error lines, variables, records left for the next report) aborts.
 #include <cstddef>
 #include <cstdint>
@@ -30,6 +30,7 @@ TSeen Paint(const velmora::TStringList &constants, const velmora::TStringList &c
   seen.Picture.SetPixel(3, 2, 0xFF123456u);  // a colour only the remainder rule splits
   velmora::TPaintControl control;
   control.Threads = reuse ? 2 : 1;
+  control.ColumnOrder = !reuse;  // and coarse to fine, where the pixels allow it
   seen.Result = velmora::PaintCarpet(engine, constants, carpet, seen.Picture, control);
   for (std::int32_t i = 0; i < engine.VariableCount; ++i) {
     const velmora::TVariable &v = engine.Variables[static_cast<std::size_t>(i)];

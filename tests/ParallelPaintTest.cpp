@@ -1,7 +1,8 @@
-// Painting on several threads must be indistinguishable from painting on one:
-// the same pixels, error lines, records left for the next report and variable
-// values. Every shipped template and example is painted both ways, and so are
-// sets built to be dependent, to fail, and to record many math errors.
+// Painting on several threads, or coarse to fine, must be indistinguishable
+// from painting column by column on one: the same pixels, error lines, records
+// left for the next report and variable values. Every shipped template and
+// example is painted both ways, and so are sets built to be dependent, to
+// fail, and to record many math errors.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -41,14 +42,18 @@ struct TOutcome {
   TStringList LeftRecords;                                     // what the next report would start with
 };
 
+// `threads` 0: column by column on one thread, what the others must give.
 TOutcome PaintWith(int threads, const TStringList &constants, const TStringList &carpet, const TPicture &start,
                    int paints = 1) {
   TOutcome o;
   TArithmeticUnit engine;
+  // Coarse to fine on one thread both with and without reused terms.
+  if (threads == 1) engine.ReuseEnabled = false;
   velmora::RandomGenerator().Seed(1);  // the same draws for every run
   o.Picture = start;
   TPaintControl control;
-  control.Threads = threads;
+  control.Threads = std::max(threads, 1);
+  control.ColumnOrder = threads == 0;
   for (int i = 0; i < paints; ++i) o.Result = velmora::PaintCarpet(engine, constants, carpet, o.Picture, control);
   for (std::int32_t i = 0; i < engine.VariableCount; ++i) {
     const auto &v = engine.Variables[static_cast<std::size_t>(i)];
@@ -61,13 +66,15 @@ TOutcome PaintWith(int threads, const TStringList &constants, const TStringList 
 // Paints both ways and compares; gives the parallel outcome for further checks.
 TOutcome ExpectSameBothWays(const std::string &what, const TStringList &constants, const TStringList &carpet,
                             const TPicture &start, bool parallel, int paints = 1) {
-  const TOutcome one = PaintWith(1, constants, carpet, start, paints);
+  const TOutcome one = PaintWith(0, constants, carpet, start, paints);
   TOutcome many;
-  for (int threads : {2, 3, 5}) {
+  for (int threads : {1, 2, 3, 5}) {
     many = PaintWith(threads, constants, carpet, start, paints);
     const std::string label = what + " on " + std::to_string(threads) + " threads";
     EXPECT_EQ(one.Result.Threads, 1) << label;
+    EXPECT_FALSE(one.Result.InPasses) << label;
     EXPECT_EQ(many.Result.Threads, parallel ? threads : 1) << label << ": analysis decision";
+    EXPECT_EQ(many.Result.InPasses, parallel) << label << ": coarse to fine";
     EXPECT_EQ(many.Result.Painted, one.Result.Painted) << label;
     EXPECT_EQ(many.Result.Cancelled, one.Result.Cancelled) << label;
     EXPECT_EQ(many.Result.ErrorLines, one.Result.ErrorLines) << label;
@@ -173,6 +180,9 @@ TEST(ParallelPaint, FailuresReportTheFirstFailingPixel) {
       {"first pixel", {"a = x + y", "b = mod(1, x*100 + y)", "c = 5 + y"}},
       {"last pixel", {"a = x + y", "c = 5 + y", "b = mod(1, x*100 + y - 6310)"}},
       {"two failing columns", {"c = 5 + y", "b = mod(1, (x - 40)*(x - 20)*100 + y - 3)"}},
+      // (8, 0) fails in the first pass, long before (1, 1), which comes first
+      // column by column; the records before (1, 1) stay, none after it.
+      {"later pixel in an earlier pass", {"a = x + y", "r = sqrt(-a)", "b = mod(1, (x - 8)*(x*100 + y - 101))"}},
   };
   for (const TCase &c : cases) {
     const TOutcome o = ExpectSameBothWays(c.What, {}, c.Carpet, Pattern(64, 11), true);
@@ -206,13 +216,14 @@ TEST(ParallelPaint, CancelledBeforeAnyPixelChangesNothing) {
 }
 
 TEST(ParallelPaint, CancelLeavesWhatTheLastComputedPixelWrote) {
-  for (int threads : {1, 2, 3}) {
+  for (int threads : {0, 1, 2, 3}) {  // 0: one thread, column by column
     TArithmeticUnit engine;
     TPicture picture = Pattern(60, 25);
     const TPicture before = picture;
     std::atomic<bool> cancel{false};
     TPaintControl control;
-    control.Threads = threads;
+    control.Threads = std::max(threads, 1);
+    control.ColumnOrder = threads == 0;
     control.Cancel = &cancel;
     control.Progress = [&](int done, int) {
       if (done == 7) cancel = true;
@@ -227,10 +238,11 @@ TEST(ParallelPaint, CancelLeavesWhatTheLastComputedPixelWrote) {
     long double x = -1, y = -1, g = -1, b = -1;
     ASSERT_TRUE(engine.GetVariableValue("x", x) && engine.GetVariableValue("y", y));
     ASSERT_TRUE(engine.GetVariableValue("g", g) && engine.GetVariableValue("b", b));
-    // One thread stops right after the seventh column; several stop wherever
-    // the first unfinished run of columns was. Either way every variable
-    // comes from one pixel, the last computed in column order...
-    if (threads == 1) {
+    // One thread going column by column stops right after the seventh
+    // column; otherwise the paint stops wherever the first pixel in column
+    // order not computed yet was. Either way every variable comes from one
+    // pixel, the last computed in column order...
+    if (threads == 0) {
       EXPECT_EQ(x * 25 + y, 7 * 25 - 1) << label;
     }
     EXPECT_EQ(g, x * 1000 + y) << label;
@@ -241,7 +253,7 @@ TEST(ParallelPaint, CancelLeavesWhatTheLastComputedPixelWrote) {
     // then no pixel counts as computed, and nothing is left at all.
     TStringList left;
     engine.GetMathErrors(left);
-    if (threads > 1 && left.empty()) {
+    if (threads > 0 && left.empty()) {
       EXPECT_TRUE(x == 0 && y == 0 && g == 0 && b == 0) << label << ": no records, yet a pixel's variables";
       continue;
     }

@@ -42,6 +42,7 @@ TOutcome Paint(const TStringList &carpet, int w, int h, bool reuse, int threads,
     for (int y = 0; y < h; ++y) o.Picture.SetPixel(x, y, velmora::Rgb((x * 5) % 256, (y * 3) % 256, 77));
   velmora::TPaintControl control;
   control.Threads = threads;
+  control.ColumnOrder = !reuse;  // the paint compared with: every pixel in full, column by column
   o.Result = velmora::PaintCarpet(engine, {"k = 2.5", "z = 0"}, carpet, o.Picture, control);
   for (std::int32_t i = 0; i < engine.VariableCount; ++i) {
     const auto &v = engine.Variables[static_cast<std::size_t>(i)];

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "engine/MathErrorManager.h"
+#include "paint/PassOrder.h"
 #include "paint/PixelValues.h"
 #include "paint/ReusedPixels.h"
 
@@ -56,15 +57,22 @@ struct TPixelRunner {
     if (Reuse) Reuse->BeginColumn(px);
   }
 
-  // Pixels py .. py+count-1 of column px with one fault test for all of them;
-  // false when that found one (nothing of the run is left then).
-  bool RunBatch(const TPicture &source, int px, int py, int count, std::uint32_t *colours) {
-    if (Reuse && Reuse->Usable(py, count)) return Reuse->RunBatch(source, px, py, count, colours);
+  // Pixels py, py+step, ... (count of them) of column px with one fault test
+  // for all of them; false when that found one (nothing of the run is left then).
+  // The math error records kept after each pixel are counted in `records`.
+  bool RunBatch(const TPicture &source, int px, int py, int count, std::uint32_t *colours, int step,
+                std::int32_t *records) {
+    const TMathErrorManager &kept = MathErrorManager();
+    if (Reuse && Reuse->Usable(py, count, step)) {
+      std::fill(records, records + count, kept.Count);  // they leave none
+      return Reuse->RunBatch(source, px, py, count, colours, step);
+    }
     Engine.BeginBatch(Slots);
     for (int j = 0; j < count; ++j) {
-      Inputs.Set(source, px, py + j);
+      Inputs.Set(source, px, py + j * step);
       Engine.RunSlotsUnchecked(Slots);
       colours[j] = ColourOf(*R, *G, *B);
+      records[j] = kept.Count;
     }
     return Engine.EndBatch();
   }
@@ -78,25 +86,37 @@ struct TPixelRunner {
   }
 };
 
-// Serialises progress calls from several threads, keeping `done` rising.
+// Serialises progress calls from several threads, keeping `done` rising:
+// columns done, or for a paint in passes the pixels done in columns' worth.
 class TProgressCounter {
  public:
-  TProgressCounter(const TPaintControl &control, int width)
-      : Progress(control.Progress), ColumnPainted(control.ColumnPainted), Width(width) {}
-  // Whoever watches the columns gets each one top to bottom, in one piece.
-  bool WantsColumns() const { return static_cast<bool>(ColumnPainted); }
-  void ColumnDone(int x, const std::uint32_t *column) {
-    if (ColumnPainted) ColumnPainted(x, column);
-    if (!Progress) return;
+  TProgressCounter(const TPaintControl &control, int width, int height)
+      : Progress(control.Progress), ColumnPainted(control.ColumnPainted), PassPainted(control.PassPainted),
+        Width(width), Pixels(static_cast<std::int64_t>(width) * height) {}
+  // Whoever watches the columns gets each piece top to bottom, in one piece.
+  bool WantsColumns() const { return ColumnPainted || PassPainted; }
+  void PieceDone(const TPaintSchedule &order, const TPaintUnit &unit, int x, const TPassRows &rows,
+                 const std::uint32_t *colours) {
+    if (order.InPasses()) {
+      if (PassPainted) PassPainted(unit.Pass, x, colours);
+    } else if (ColumnPainted) {
+      ColumnPainted(x, colours);
+    }
+    if (!Progress || rows.Count == 0) return;
     std::lock_guard<std::mutex> lock(Mutex);
-    Progress(++Done, Width);
+    PixelsDone += rows.Count;
+    const int columns = static_cast<int>(PixelsDone * Width / Pixels);
+    while (Done < columns) Progress(++Done, Width);
   }
 
  private:
   const TPaintProgress &Progress;
   const std::function<void(int, const std::uint32_t *)> &ColumnPainted;
+  const std::function<void(int, int, const std::uint32_t *)> &PassPainted;
   const int Width;
+  const std::int64_t Pixels;
   std::mutex Mutex;
+  std::int64_t PixelsDone = 0;
   int Done = 0;
 };
 
@@ -104,107 +124,107 @@ bool Cancelled(const TPaintControl &control) {
   return control.Cancel && control.Cancel->load(std::memory_order_relaxed);
 }
 
-// A failure: the pixel in column order, the failing slot and why.
-struct TFailure {
-  std::int64_t Pixel = -1;
-  int Slot = 0;
-  std::string Message;
-};
-
-enum class TLoopEnd { Done, Failed, Cancelled };
-
 // Pixels at a time between fault tests: a test waits for the floating-point
 // unit to finish, which costs as much as a short formula.
 constexpr int BatchPixels = 64;
 
-// Paints columns first .. end-1 in column order. `stop` is asked before each
-// run of pixels; `done` counts the pixels painted, in order.
+// Paints the pixels of `unit` in column order. `stop` is asked with the next
+// pixel before each run of pixels. The unit keeps where it ended, how, and
+// the math error records of its pixels (when the calling thread records into
+// a manager of its own).
 template <class TStop>
-TLoopEnd PaintColumns(TPixelRunner &runner, const TPicture &source, TPicture &painted, int first, int end,
-                      const TStop &stop, TProgressCounter &progress, TFailure &failure, std::int64_t &done) {
+TLoopEnd PaintColumns(TPixelRunner &runner, const TPicture &source, TPicture &painted, const TPaintSchedule &order,
+                      TPaintUnit &unit, const TStop &stop, TProgressCounter &progress) {
   const int height = source.Height;
   std::uint32_t colours[BatchPixels];
+  std::int32_t recordsAfter[BatchPixels];
   std::vector<std::uint32_t> column(progress.WantsColumns() ? static_cast<std::size_t>(height) : 0);
+  TMathErrorManager &records = MathErrorManager();
   // Faults come in patches: after one, the next runs of pixels go straight to
   // the pixel-at-a-time lane instead of being tried in one go first, more of
   // them while faults keep coming; and a pixel after a faulting one skips
   // the fast attempt that would only be undone.
   int oneByOne = 0, backOff = 4;
   bool carefulNext = false;
-  for (int px = first; px < end; ++px) {
-    runner.BeginColumn(px);
-    for (int py = 0; py < height; py += BatchPixels) {
-      if (stop()) return TLoopEnd::Cancelled;
-      const int count = std::min(BatchPixels, height - py);
+  for (int px = unit.First; px < unit.End; ++px) {
+    if (!order.Visits(unit, px)) continue;
+    const TPassRows rows = order.Rows(unit, px);
+    if (rows.Count > 0) runner.BeginColumn(px);
+    for (int i = 0; i < rows.Count; i += BatchPixels) {
+      const int py = rows.First + i * rows.Step;
+      const std::int64_t pixel = static_cast<std::int64_t>(px) * height + py;
+      if (stop(pixel)) {
+        unit.Next = pixel;
+        return TLoopEnd::Cancelled;
+      }
+      const int count = std::min(BatchPixels, rows.Count - i);
       bool batched = false;
+      const std::int32_t before = records.Count;
       if (oneByOne > 0) {
         --oneByOne;
-      } else if ((batched = runner.RunBatch(source, px, py, count, colours))) {
+      } else if ((batched = runner.RunBatch(source, px, py, count, colours, rows.Step, recordsAfter))) {
         backOff = 4;
+        // A run may keep records (a math function's substitute): whose they are counts.
+        for (int j = 0, from = before; j < count; from = recordsAfter[j++])
+          unit.RecordPixels.insert(unit.RecordPixels.end(), static_cast<std::size_t>(recordsAfter[j] - from),
+                                   pixel + j * rows.Step);
       } else {
         oneByOne = backOff;
         backOff = std::min(backOff * 2, 64);
       }
       if (!batched) {
-        // Again one pixel at a time, which stops exactly where it must.
+        // Again one pixel at a time, which stops exactly where it must; each
+        // record is marked with its pixel for joining in column order.
         for (int j = 0; j < count; ++j) {
-          const bool ran = runner.Run(source, px, py + j, colours[j], failure.Slot, carefulNext);
+          const std::int32_t had = records.Count;
+          const bool ran = runner.Run(source, px, py + j * rows.Step, colours[j], unit.Failure.Slot, carefulNext);
           carefulNext = runner.Engine.RanCarefully;
+          unit.RecordPixels.insert(unit.RecordPixels.end(), static_cast<std::size_t>(records.Count - had),
+                                   pixel + j * rows.Step);
           if (!ran) {
-            failure.Pixel = static_cast<std::int64_t>(px) * height + py + j;
-            failure.Message = runner.Engine.ErrorMessage;
-            for (int k = 0; k < j; ++k) painted.SetPixel(px, py + k, colours[k]);
-            done += j;
+            unit.Failure.Pixel = unit.Next = pixel + j * rows.Step;
+            unit.Failure.Message = runner.Engine.ErrorMessage;
+            unit.Failed = true;
             return TLoopEnd::Failed;
           }
         }
       }
-      for (int j = 0; j < count; ++j) painted.SetPixel(px, py + j, colours[j]);
-      if (!column.empty()) std::copy(colours, colours + count, column.begin() + py);
-      done += count;
+      for (int j = 0; j < count; ++j) painted.SetPixel(px, py + j * rows.Step, colours[j]);
+      if (!column.empty()) std::copy(colours, colours + count, column.begin() + i);
     }
-    progress.ColumnDone(px, column.data());
+    progress.PieceDone(order, unit, px, rows, column.data());
   }
+  unit.Next = NoPixel;
   return TLoopEnd::Done;
 }
 
 TLoopEnd PaintSequentially(TPixelRunner &runner, const TPicture &source, TPicture &painted,
                            const TPaintControl &control, TFailure &failure) {
-  TProgressCounter progress(control, source.Width);
-  std::int64_t done = 0;
-  return PaintColumns(runner, source, painted, 0, source.Width, [&] { return Cancelled(control); }, progress, failure,
-                      done);
+  TPaintSchedule order(source.Width, source.Height, 1, false);
+  TProgressCounter progress(control, source.Width, source.Height);
+  TPaintUnit &all = order.Units[0];
+  const TLoopEnd end =
+      PaintColumns(runner, source, painted, order, all, [&](std::int64_t) { return Cancelled(control); }, progress);
+  failure = all.Failure;
+  return end;
 }
 
-// Pixels that do not depend on each other, on several threads: runs of
-// columns are handed out in order to whichever thread is free; each thread
-// has its own copy of the engine and its own math error records, which are
-// joined in column order afterwards. The caller's engine is then brought to
-// the state one thread would have left by running again the last pixel that
+// Pixels that do not depend on each other, on several threads, column by
+// column or coarse to fine (`passes`): runs of columns are handed out in
+// order (pass after pass) to whichever thread is free; each thread has its
+// own copy of the engine and its own math error records, which are joined
+// in column order afterwards. The caller's engine is then brought to the
+// state one thread would have left by running again the last pixel that
 // counts (and the failing one), which gives the same values because every
 // variable a pixel reads was written by that same pixel. Reused terms
 // (`reuse`, which may be null) need the same independence; they go this way
 // on one thread too, since their runs leave the engine's variables unwritten.
-TLoopEnd PaintInParallel(TPixelRunner &runner, int threads, const TReuseShared *reuse, const TPicture &source,
-                         TPicture &painted, const TPaintControl &control, TFailure &failure) {
+TLoopEnd PaintInParallel(TPixelRunner &runner, int threads, const TReuseShared *reuse, bool passes,
+                         const TPicture &source, TPicture &painted, const TPaintControl &control, TFailure &failure) {
   const int width = source.Width, height = source.Height;
-  struct TChunk {
-    int First = 0, End = 0;               // columns
-    std::int64_t PixelsDone = 0;          // from the chunk's first pixel on, in column order
-    bool Failed = false;
-    TFailure Failure;
-    std::vector<TMathErrorManager::TMathError> Records;
-  };
-  // Several chunks per thread, so that a slow part of the picture is shared.
-  const int chunkCount = std::min(width, threads * 16);
-  std::vector<TChunk> chunks(static_cast<std::size_t>(chunkCount));
-  for (int c = 0; c < chunkCount; ++c) {
-    chunks[static_cast<std::size_t>(c)].First = static_cast<int>(static_cast<std::int64_t>(width) * c / chunkCount);
-    chunks[static_cast<std::size_t>(c)].End = static_cast<int>(static_cast<std::int64_t>(width) * (c + 1) / chunkCount);
-  }
-  std::atomic<int> nextChunk{0};
-  std::atomic<int> firstFailedChunk{chunkCount};  // chunks after a failed one need not run
-  TProgressCounter progress(control, width);
+  // Several runs of columns per thread, so that a slow part of the picture is shared.
+  TPaintSchedule order(width, height, threads * 16, passes);
+  TProgressCounter progress(control, width, height);
 
   // No run of columns can add more records than the joined list has room for.
   const std::int32_t room = std::max(0, MathErrorManager().Limit - MathErrorManager().Count);
@@ -213,39 +233,29 @@ TLoopEnd PaintInParallel(TPixelRunner &runner, int threads, const TReuseShared *
   std::exception_ptr threadError;
   std::mutex threadErrorLock;
   std::atomic<bool> abandoned{false};
-  auto workOnChunks = [&](TArithmeticUnit &engine) {
+  auto workOnUnits = [&](TArithmeticUnit &engine) {
     TMathErrorManager records;
     records.Limit = room;
     TThreadMathErrors useOwnRecords(records);
     TPixelRunner own(engine, runner.Slots, runner.Names);
     std::unique_ptr<TReuseRunner> reused = reuse ? std::make_unique<TReuseRunner>(*reuse) : nullptr;
     own.Reuse = reused.get();
-    for (;;) {
-      const int c = nextChunk.fetch_add(1);
-      if (c >= chunkCount || c > firstFailedChunk.load()) return;
-      TChunk &chunk = chunks[static_cast<std::size_t>(c)];
+    const auto stop = [&](std::int64_t pixel) {
+      return Cancelled(control) || abandoned.load(std::memory_order_relaxed) || order.Beyond(pixel);
+    };
+    while (TPaintUnit *unit = order.Take()) {
       records.Clear();
-      const auto stop = [&] {
-        return Cancelled(control) || abandoned.load(std::memory_order_relaxed) ||
-               c > firstFailedChunk.load(std::memory_order_relaxed);
-      };
-      const TLoopEnd end =
-          PaintColumns(own, source, painted, chunk.First, chunk.End, stop, progress, chunk.Failure, chunk.PixelsDone);
-      if (end == TLoopEnd::Failed) {
-        chunk.Failed = true;
-        int seen = firstFailedChunk.load();
-        while (c < seen && !firstFailedChunk.compare_exchange_weak(seen, c)) {
-        }
-      }
-      const bool stopped = end != TLoopEnd::Done;
-      chunk.Records.assign(records.Errors.begin(), records.Errors.begin() + records.Count);
+      if (PaintColumns(own, source, painted, order, *unit, stop, progress) == TLoopEnd::Failed)
+        order.Failed(unit->Failure.Pixel);
+      unit->Records.assign(records.Errors.begin(), records.Errors.begin() + records.Count);
       records.Clear();
-      if (stopped) return;
+      // After a failure the units with pixels before it still count.
+      if (Cancelled(control) || abandoned.load()) return;
     }
   };
   auto work = [&](TArithmeticUnit &engine) {
     try {
-      workOnChunks(engine);
+      workOnUnits(engine);
     } catch (...) {
       const std::lock_guard<std::mutex> hold(threadErrorLock);
       if (!threadError) threadError = std::current_exception();
@@ -270,23 +280,18 @@ TLoopEnd PaintInParallel(TPixelRunner &runner, int threads, const TReuseShared *
   for (std::thread &thread : pool) thread.join();
   if (threadError) std::rethrow_exception(threadError);
 
-  // Everything up to the first chunk that did not finish counts, as it would
-  // have on one thread; so do that chunk's records (its pixels ran in order).
-  TMathErrorManager &records = MathErrorManager();
-  std::int64_t computed = 0;  // pixels done in column order
-  for (const TChunk &chunk : chunks) {
-    records.AddRecords(chunk.Records.data(), static_cast<std::int32_t>(chunk.Records.size()));
-    computed += chunk.PixelsDone;
-    if (chunk.Failed) {
-      failure = chunk.Failure;
-      if (failure.Pixel > 0) runner.Replay(source, failure.Pixel - 1, height);
-      runner.Replay(source, failure.Pixel, height);
-      return TLoopEnd::Failed;
-    }
-    if (chunk.PixelsDone != static_cast<std::int64_t>(chunk.End - chunk.First) * height) {
-      if (computed > 0) runner.Replay(source, computed - 1, height);
-      return TLoopEnd::Cancelled;
-    }
+  // Everything before the first pixel that was not computed counts, as it
+  // would have on one thread going column by column.
+  bool failed = false;
+  const std::int64_t stopped = order.Join(MathErrorManager(), failed, failure);
+  if (failed) {
+    if (failure.Pixel > 0) runner.Replay(source, failure.Pixel - 1, height);
+    runner.Replay(source, failure.Pixel, height);
+    return TLoopEnd::Failed;
+  }
+  if (stopped != NoPixel) {
+    if (stopped > 0) runner.Replay(source, stopped - 1, height);
+    return TLoopEnd::Cancelled;
   }
   runner.Replay(source, static_cast<std::int64_t>(width) * height - 1, height);
   return TLoopEnd::Done;
@@ -374,6 +379,8 @@ TPaintResult PaintCarpet(TArithmeticUnit &engine, const TStringList &constants, 
   const bool independent = engine.SlotsIndependent(slots, preset);
   if (!independent) threads = 1;
   result.Threads = threads;
+  // Such pixels may as well come coarse to fine: a picture to look at sooner.
+  result.InPasses = independent && !control.ColumnOrder;
   // Terms that do not change from pixel to pixel are reused; that too needs
   // pixels that do not depend on each other.
   std::unique_ptr<TReuseShared> reuse;
@@ -392,8 +399,9 @@ TPaintResult PaintCarpet(TArithmeticUnit &engine, const TStringList &constants, 
   if (control.Progress) control.Progress(0, width);
   TPicture painted = TPicture::Filled(width, height, Black);
   TFailure failure;
-  const TLoopEnd end = threads > 1 || reuse
-                           ? PaintInParallel(runner, threads, reuse.get(), picture, painted, control, failure)
+  const TLoopEnd end = threads > 1 || reuse || result.InPasses
+                           ? PaintInParallel(runner, threads, reuse.get(), result.InPasses, picture, painted, control,
+                                             failure)
                            : PaintSequentially(runner, picture, painted, control, failure);
   engine.MathErrorMode = false;
   if (end == TLoopEnd::Failed) {

@@ -1,7 +1,8 @@
 #pragma once
 // The paint command without its window: compiles the constants and the carpet
-// formulas, runs the carpet formulas for every pixel (column by column) and
-// produces the new picture and the lines of the error window. The desktop
+// formulas, runs the carpet formulas for every pixel (column by column, or
+// coarse to fine where that gives the same, paint/PassOrder.h) and produces
+// the new picture and the lines of the error window. The desktop
 // program and velmora-cli both paint through here.
 #include <atomic>
 #include <functional>
@@ -20,10 +21,12 @@ struct TPaintResult {
   // Operations of the carpet computed once per paint, column or row instead
   // of per pixel, or merged with an equal one within the pixel.
   int ReusedTerms = 0;
+  bool InPasses = false;   // the pixels were computed coarse to fine
   TStringList ErrorLines;  // the error window's lines, in order; shown when not empty
 };
 
-// Called after each column with the number of columns done and the width.
+// Called after each column with the number of columns done and the width
+// (for a paint in passes: the pixels done, in columns' worth).
 // With several painting threads it is called from any of them, one call at a
 // time, with `done` rising.
 using TPaintProgress = std::function<void(int done, int width)>;
@@ -47,16 +50,24 @@ struct TPaintControl {
   // formulas compile: values set here are what the carpet sees (constants
   // given from outside the document, a frame's value of an animation).
   std::function<void(TArithmeticUnit &engine)> AfterConstants;
+  // Column by column even where the pixels could come coarse to fine (what
+  // the passes are compared with).
+  bool ColumnOrder = false;
+  // In place of ColumnPainted for a paint in passes: called from the painting
+  // thread that finished pass `pass` in column `x`, for every column the pass
+  // visits, with the colours of the rows PassRows(pass, x, height) gives, top
+  // to bottom (valid during the call only).
+  std::function<void(int pass, int x, const std::uint32_t *colours)> PassPainted;
 };
 
 // Paints `picture` in place. Compile errors stop before any pixel is computed
 // and a run-time failure discards the new picture: in both cases `picture` is
 // left exactly as it was. The engine's variables persist, as always.
 //
-// Painting on several threads gives exactly what one thread gives: the same
-// pixels, error lines and records left for the next report, and afterwards
-// the same variable values (those the last pixel computed, in column order,
-// wrote).
+// Painting on several threads, or coarse to fine, gives exactly what one
+// thread going column by column gives: the same pixels, error lines and
+// records left for the next report, and afterwards the same variable values
+// (those the last pixel computed, in column order, wrote).
 TPaintResult PaintCarpet(TArithmeticUnit &engine, const TStringList &constants, const TStringList &carpet,
                          TPicture &picture, const TPaintControl &control);
 TPaintResult PaintCarpet(TArithmeticUnit &engine, const TStringList &constants, const TStringList &carpet,

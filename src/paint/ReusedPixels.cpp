@@ -119,15 +119,15 @@ void TReuseRunner::BeginColumn(int px) {
   }
 }
 
-bool TReuseRunner::RunBatch(const TPicture &source, int px, int py, int count, std::uint32_t *colours) {
+bool TReuseRunner::RunBatch(const TPicture &source, int px, int py, int count, std::uint32_t *colours, int step) {
   const std::size_t n = Shared.Plan.RowCells.size();
-  const long double *row = Shared.RowTable.data() + static_cast<std::size_t>(py) * n;
   Engine.BeginProbe();
-  for (int j = 0; j < count; ++j, row += n) {
-    Inputs.Set(source, px, py + j);
-    if (n > 0) std::memcpy(RowWork, row, n * sizeof(long double));
+  for (int j = 0; j < count; ++j) {
+    const int y = py + j * step;
+    Inputs.Set(source, px, y);
+    if (n > 0) std::memcpy(RowWork, Shared.RowTable.data() + static_cast<std::size_t>(y) * n, n * sizeof(long double));
     if (PixelWork) Engine.RunRaw(TReusePlan::PerPixel);
-    std::uint32_t colour = ColumnColour | Shared.RowColours[static_cast<std::size_t>(py + j)];
+    std::uint32_t colour = ColumnColour | Shared.RowColours[static_cast<std::size_t>(y)];
     for (int k = 0; k < PixelChannelCount; ++k) {
       const int c = PixelChannels[k];
       colour |= Channel(*Channels[c]) << (8 * c);

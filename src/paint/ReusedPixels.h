@@ -44,14 +44,15 @@ class TReuseRunner {
   explicit TReuseRunner(const TReuseShared &shared);
   // Computes the column's terms; call before the column's first pixel.
   void BeginColumn(int px);
-  // Whether the terms pixels py .. py+count-1 of the column read are sound.
-  bool Usable(int py, int count) const {
-    return !ColumnFaulted && Shared.FaultedRowsBefore[static_cast<std::size_t>(py + count)] ==
+  // Whether the terms pixels py, py+step, ... (count of them) of the column
+  // read are sound.
+  bool Usable(int py, int count, int step = 1) const {
+    return !ColumnFaulted && Shared.FaultedRowsBefore[static_cast<std::size_t>(py + (count - 1) * step + 1)] ==
                                  Shared.FaultedRowsBefore[static_cast<std::size_t>(py)];
   }
   // The colours of those pixels; false when their own code met a fault (the
   // caller computes them the ordinary way; no math error record is left).
-  bool RunBatch(const TPicture &source, int px, int py, int count, std::uint32_t *colours);
+  bool RunBatch(const TPicture &source, int px, int py, int count, std::uint32_t *colours, int step = 1);
 
  private:
   const TReuseShared &Shared;

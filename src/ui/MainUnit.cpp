@@ -87,6 +87,8 @@ TMainForm::TMainForm()
   connect(Job, &TPaintJob::Ended, this, [this] { PaintEnded(); }, Qt::QueuedConnection);
   Job->BeforeRun = [this](const TPicture &start) { PictureRecipe.HashStart(start); };
   Job->AfterRun = [this](const TPicture &painted) { PictureRecipe.HashPainted(painted); };
+  // A finished pass shows the whole picture in its blocks at once.
+  connect(Job, &TPaintJob::PassFinished, this, [this] { ShowPaintedColumns(); }, Qt::QueuedConnection);
   BuildLayout();
   BuildMenu();
   BuildStatusBar();

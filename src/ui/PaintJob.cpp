@@ -24,12 +24,14 @@ void TPaintJob::Start(TArithmeticUnit &engine, const TStringList &constants, con
   Failure.clear();
   Seconds = 0;
   CancelFlag = false;
+  Done = false;
   Progress = 0;
   Width = picture.Width;
   Height = picture.Height;
   TakenUpTo = TakenTop = TakenBottom = 0;
-  ColumnReady.reset();
-  ColumnTaken.reset();
+  ColumnPasses.reset();
+  ShownSize.reset();
+  for (std::atomic<int> &pieces : PassPieces) pieces = 0;
   const auto pixels = static_cast<std::size_t>(Width) * static_cast<std::size_t>(Height);
   if (pixels != GrowingPixels) {
     Growing.reset();
@@ -40,20 +42,19 @@ void TPaintJob::Start(TArithmeticUnit &engine, const TStringList &constants, con
     if (!Growing) Growing.reset(new (std::nothrow) std::uint32_t[pixels]);
     if (Growing) {
       GrowingPixels = pixels;
-      ColumnReady = std::make_unique<std::atomic<bool>[]>(static_cast<std::size_t>(Width));
-      ColumnTaken = std::make_unique<bool[]>(static_cast<std::size_t>(Width));
+      ColumnPasses = std::make_unique<std::atomic<unsigned>[]>(static_cast<std::size_t>(Width));
+      ShownSize = std::make_unique<unsigned char[]>(static_cast<std::size_t>(Width));
     }
   }
   StartTime = std::chrono::steady_clock::now();
   Thread = std::thread([this, &engine, constants, carpet] {
     TPaintControl control;
     control.Cancel = &CancelFlag;
+    control.Threads = Threads;
     control.Progress = [this](int done, int) { Progress.store(done, std::memory_order_relaxed); };
-    if (ColumnReady) {
-      control.ColumnPainted = [this](int x, const std::uint32_t *column) {
-        std::copy(column, column + Height, Growing.get() + static_cast<std::size_t>(x) * static_cast<std::size_t>(Height));
-        ColumnReady[static_cast<std::size_t>(x)].store(true, std::memory_order_release);
-      };
+    if (ColumnPasses) {
+      control.ColumnPainted = [this](int x, const std::uint32_t *column) { KeepColumn(x, column); };
+      control.PassPainted = [this](int pass, int x, const std::uint32_t *colours) { KeepPass(pass, x, colours); };
     }
     try {
       if (BeforeRun) BeforeRun(Painted);
@@ -65,33 +66,71 @@ void TPaintJob::Start(TArithmeticUnit &engine, const TStringList &constants, con
       Failure = e.what();
     }
     Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - StartTime).count();
+    Done = true;
     emit Ended();
   });
 }
 
+void TPaintJob::KeepColumn(int x, const std::uint32_t *column) {
+  const auto w = static_cast<std::size_t>(Width);
+  std::uint32_t *to = Growing.get() + static_cast<std::size_t>(x);
+  for (int y = 0; y < Height; ++y) to[static_cast<std::size_t>(y) * w] = column[y];
+  ColumnPasses[static_cast<std::size_t>(x)].store((1u << PaintPasses) - 1, std::memory_order_release);
+}
+
+void TPaintJob::KeepPass(int pass, int x, const std::uint32_t *colours) {
+  const TPassRows rows = PassRows(pass, x, Height);
+  const auto w = static_cast<std::size_t>(Width);
+  std::uint32_t *to = Growing.get() + static_cast<std::size_t>(x);
+  for (int i = 0; i < rows.Count; ++i) to[static_cast<std::size_t>(rows.First + i * rows.Step) * w] = colours[i];
+  ColumnPasses[static_cast<std::size_t>(x)].fetch_or(1u << pass, std::memory_order_release);
+  // The last pass needs no word: the finished picture follows at once.
+  const int columns = (Width + PassStep(pass) - 1) / PassStep(pass);
+  if (pass + 1 < PaintPasses && PassPieces[pass].fetch_add(1) + 1 == columns) emit PassFinished(pass);
+}
+
+int TPaintJob::ShowableSize(int x) const {
+  // The finest blocks whose top-left pixels are all done.
+  for (int size = 1; size <= PassStep(0); size *= 2) {
+    const int left = x - x % size;
+    const unsigned need = PassesForBlocks(left, size);
+    if ((ColumnPasses[static_cast<std::size_t>(left)].load(std::memory_order_acquire) & need) == need) return size;
+  }
+  return 0;
+}
+
 void TPaintJob::TakeColumns(QImage &image, int top, int bottom, int &first, int &end) {
   first = end = 0;
-  if (!ColumnReady || image.width() != Width || image.height() != Height) return;
+  if (!ColumnPasses || Done || image.width() != Width || image.height() != Height) return;
   top = std::clamp(top, 0, Height);
   bottom = std::clamp(bottom, top, Height);
   if (top != TakenTop || bottom != TakenBottom) {
-    std::fill(ColumnTaken.get(), ColumnTaken.get() + Width, false);
+    std::fill(ShownSize.get(), ShownSize.get() + Width, 0);
     TakenUpTo = 0;
     TakenTop = top;
     TakenBottom = bottom;
   }
-  first = Width;
+  // Which columns can be shown finer now, then row by row (the image's order).
+  std::vector<std::pair<int, int>> changed;  // column, block size
   for (int x = TakenUpTo; x < Width; ++x) {
-    if (ColumnTaken[static_cast<std::size_t>(x)]) continue;
-    if (!ColumnReady[static_cast<std::size_t>(x)].load(std::memory_order_acquire)) continue;
-    ColumnTaken[static_cast<std::size_t>(x)] = true;
-    const std::uint32_t *from = Growing.get() + static_cast<std::size_t>(x) * static_cast<std::size_t>(Height);
-    for (int y = top; y < bottom; ++y) reinterpret_cast<QRgb *>(image.scanLine(y))[x] = ToQRgb(from[y]);
-    first = std::min(first, x);
-    end = x + 1;
+    const int size = ShowableSize(x);
+    unsigned char &shown = ShownSize[static_cast<std::size_t>(x)];
+    if (size == 0 || (shown != 0 && size >= shown)) continue;
+    shown = static_cast<unsigned char>(size);
+    changed.emplace_back(x, size);
   }
-  if (first >= end) first = end = 0;
-  while (TakenUpTo < Width && ColumnTaken[static_cast<std::size_t>(TakenUpTo)]) ++TakenUpTo;
+  while (TakenUpTo < Width && ShownSize[static_cast<std::size_t>(TakenUpTo)] == 1) ++TakenUpTo;
+  if (changed.empty()) return;
+  const auto w = static_cast<std::size_t>(Width);
+  for (int y = top; y < bottom; ++y) {
+    auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+    for (const auto &[x, size] : changed) {
+      const std::uint32_t colour = Growing[static_cast<std::size_t>(y - y % size) * w + static_cast<std::size_t>(x - x % size)];
+      line[x] = ToQRgb(colour);
+    }
+  }
+  first = changed.front().first;
+  end = changed.back().first + 1;
 }
 
 void TPaintJob::Finish() {
@@ -103,8 +142,8 @@ void TPaintJob::Finish() {
     Growing.reset();
     GrowingPixels = 0;
   }
-  ColumnReady.reset();
-  ColumnTaken.reset();
+  ColumnPasses.reset();
+  ShownSize.reset();
   if (!Outcome.Painted) Painted = TPicture();
 }
 
