@@ -89,8 +89,6 @@ class TArithmeticUnit {
   // another thread: the variables (names, values and places), the work area
   // and those slots' code. `from` is only read.
   void CopyForRunning(const TArithmeticUnit &from, int count);
-  // Puts code not compiled from a line into slot `index`.
-  void InstallCode(int index, std::vector<TInstruction> code);
   // Appends the recorded math errors (at most `limit` lines) and empties the record.
   void GetMathErrors(TStringList &list, std::size_t limit = SIZE_MAX);
 

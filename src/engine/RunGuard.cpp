@@ -53,11 +53,4 @@ TMachine::TSequence &TArithmeticUnit::Slots(int count) {
   return SlotSequence;
 }
 
-void TArithmeticUnit::InstallCode(int index, std::vector<TInstruction> code) {
-  TExpression &e = Expressions.at(static_cast<std::size_t>(index));
-  Machine.Load(e, std::move(code));
-  e.Source.clear();
-  SlotSequenceCount = -1;
-}
-
 }  // namespace velmora
