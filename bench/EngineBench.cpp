@@ -108,7 +108,7 @@ void BM_PixelLoop(benchmark::State &state) {
   for (auto _ : state) {
     for (int i = 0; i < Size; ++i) {
       for (int j = 0; j < Size; j += 64) {
-        engine.Machine.BeginRun(slots.Written);
+        engine.Machine.BeginRun(slots);
         for (int k = j; k < std::min(j + 64, Size); ++k) {
           *x = i;
           *y = k;

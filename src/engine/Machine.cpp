@@ -158,6 +158,20 @@ void TMachine::Go(TProgram &p) {
   else if (!Run<false>(p, result)) Failed = true;
 }
 
+void TMachine::BeginRun(TSequence &sequence) {
+  for (TProgram *p : sequence.Programs) Prepare(*p);
+  BeginRun(sequence.Written);
+}
+
+void TMachine::Go(TSequence &sequence) {
+  long double result;
+  for (TProgram *p : sequence.Programs) {
+    if (Failed) return;
+    if (p->Native) p->Native->Entry()();  // the value is not wanted: no store
+    else if (!p->Code.empty() && !Run<false>(*p, result)) Failed = true;
+  }
+}
+
 bool TMachine::End() {
   if (!Open) return false;
   const bool clean = Mark.MetNothing(Failed || NativeBailout);

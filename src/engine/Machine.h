@@ -137,10 +137,11 @@ class TMachine {
   void BeginRun(const std::vector<std::int32_t> &written);
   void BeginProbe();
   void Go(TProgram &p);
-  void Go(TSequence &sequence) {
-    for (TProgram *p : sequence.Programs) Go(*p);
-  }
   bool End();
+  // A run of a sequence, any number of times (the pixel loop's fast lane):
+  // Begin works out the programs' steps, so that Go need not look.
+  void BeginRun(TSequence &sequence);
+  void Go(TSequence &sequence);
 
   // Runs the sequence's programs in order, as that many checked runs would:
   // fast, and when that met something, again carefully one by one, stopping

@@ -62,7 +62,7 @@ struct TPixelRunner {
   // false when that found one (nothing of the run is left then).
   bool RunBatch(const TPicture &source, int px, int py, int count, std::uint32_t *colours) {
     if (Reuse && Reuse->Usable(py, count)) return Reuse->RunBatch(source, px, py, count, colours);
-    Machine.BeginRun(Slots.Written);
+    Machine.BeginRun(Slots);
     for (int j = 0; j < count; ++j) {
       Inputs.Set(source, px, py + j);
       Machine.Go(Slots);
