@@ -97,23 +97,24 @@ void BM_Calculate(benchmark::State &state) {
 }
 
 // The engine as the paint loop drives it: the slots of 64 pixels at a time
-// with one fault test (BeginBatch / RunSlotsUnchecked / EndBatch).
+// with one fault test (a run of the machine: BeginRun / Go / End).
 void BM_PixelLoop(benchmark::State &state) {
   const TFormulaSet &set = Sets[state.range(0)];
   velmora::TArithmeticUnit engine;
   const int n = static_cast<int>(set.Lines.size());
   long double *x, *y;
   if (!Compile(state, set, engine, x, y)) return;
+  velmora::TMachine::TSequence &slots = engine.Slots(n);
   for (auto _ : state) {
     for (int i = 0; i < Size; ++i) {
       for (int j = 0; j < Size; j += 64) {
-        engine.BeginBatch(n);
+        engine.Machine.BeginRun(slots);
         for (int k = j; k < std::min(j + 64, Size); ++k) {
           *x = i;
           *y = k;
-          engine.RunSlotsUnchecked(n);
+          engine.Machine.Go(slots);
         }
-        if (!engine.EndBatch()) {
+        if (!engine.Machine.End()) {
           state.SkipWithError("a fault");
           return;
         }

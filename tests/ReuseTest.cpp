@@ -276,7 +276,7 @@ TEST(Reuse, InstalledCodeIsTakenInLinearTime) {
     }
     code.push_back(TArithmeticUnit::TInstruction{velmora::icEnd, {}});
     const std::clock_t start = std::clock();
-    engine.InstallCode(0, std::move(code));
+    engine.Machine.Load(engine.Expressions[0], std::move(code));
     int failed = -1;
     ASSERT_TRUE(engine.CalculateSlots(1, failed));
     const double seconds = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;

@@ -4,12 +4,11 @@
 // slot (scanner -> parser -> intermediate code -> executable instructions) and
 // runs a slot over 80-bit long double values.
 //
+// The slots are programs of its machine (engine/Machine.h), which runs them.
 // Its members are defined by job: Variables.cpp (the variable table and the
-// work area), Translator.cpp (a line into a slot), Steps.cpp (a slot's
-// instructions as the executor runs them), SlotAnalysis.cpp (what slots write
-// and read; copies for other threads), RunGuard.cpp (the run interfaces: fast
-// run, undo, careful replay), Executor.cpp (the interpreter) and
-// NativeTranslator.cpp (the machine code).
+// work area), Translator.cpp (a line into a slot), SlotAnalysis.cpp (the
+// slots as a sequence; copies for other threads) and RunGuard.cpp (the run
+// interfaces).
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -18,9 +17,7 @@
 
 #include "compiler/QDExpression.h"
 #include "compiler/QDIntercode.h"
-#include "engine/CallMemo.h"
-#include "engine/NativeCode.h"
-#include "engine/RunSnapshot.h"
+#include "engine/Machine.h"
 #include "formula/QDString.h"
 
 namespace velmora {
@@ -29,40 +26,12 @@ class TAddressingManager;
 
 class TArithmeticUnit {
  public:
-  struct TOperand {
-    std::uint8_t Mode = 0;  // 0 immediate (Value), 1 reference (Area, Index)
-    std::uint8_t Area = 0;  // 0 work register, 1 variable
-    std::int32_t Index = 0;
-    long double Value = 0;
-  };
-  struct TInstruction {
-    std::uint8_t Opcode = icInvalid;
-    TOperand Operands[3];
-  };
+  using TOperand = TMachine::TOperand;
+  using TInstruction = TMachine::TInstruction;
   using TVariable = velmora::TVariable;
-  struct TExpression {
-    std::vector<TInstruction> Code;  // empty: the slot has no code
+  // A slot: a program of the engine's machine, and the line it was compiled from.
+  struct TExpression : TMachine::TProgram {
     std::string Source;
-    // The instructions as the executor runs them: each operand's place worked
-    // out once (refreshed only when the work area or the variable table has
-    // moved since), and a note of which operands are the result of the
-    // instruction just before, which the executor still holds in a register.
-    struct TStep {
-      long double *P[3] = {nullptr, nullptr, nullptr};
-      // opcode * 8 + 1 (operand 1, or 0 where it is read, is the previous result)
-      // + 2 (operand 2 is) + 4 (the result need not be stored)
-      std::uint16_t Op = 0;
-    };
-    std::vector<TStep> Steps;
-    std::uint64_t StepsGeneration = 0;
-    // The same steps as machine code, where the processor allows it.
-    std::unique_ptr<TNativeCode> Native;
-    // Costly math calls of the machine code go through memos (per-pixel code
-    // whose arguments often repeat); the memos live as long as the code.
-    bool MemoizeCalls = false;
-    std::vector<std::unique_ptr<TCallMemo>> Memos;
-    // The variables the code writes, so that a run can be rolled back.
-    std::vector<std::int32_t> WrittenVariables;
   };
 
   TArithmeticUnit();
@@ -70,15 +39,17 @@ class TArithmeticUnit {
   TArithmeticUnit(const TArithmeticUnit &) = delete;
   TArithmeticUnit &operator=(const TArithmeticUnit &) = delete;
 
+  // Runs the slots; its cells are the variables' values (with their names).
+  TMachine Machine;
   TQDString Scanner;
   TQDIntercodeManager Intercode;
   TQDExpression Parser;
-  std::int32_t WorkCapacity = 0;
-  std::vector<long double> Work;
-  bool MathErrorMode = false;
+  std::int32_t &WorkCapacity = Machine.WorkCapacity;
+  std::vector<long double> &Work = Machine.Work;
+  bool &MathErrorMode = Machine.MathErrorMode;
   // Runs slots as machine code where possible (the environment variable
   // VELMORA_INTERPRET turns it off, for comparisons).
-  bool NativeCodeEnabled;
+  bool &NativeCodeEnabled = Machine.NativeCodeEnabled;
   // Computes once what the carpet formulas compute alike for many pixels
   // (VELMORA_NO_REUSE or VELMORA_INTERPRET turns it off, for comparisons).
   bool ReuseEnabled;
@@ -86,8 +57,8 @@ class TArithmeticUnit {
   std::vector<TExpression> Expressions;
   std::int32_t VariableCount = 0;
   std::int32_t VariableCapacity = 0;
-  std::vector<TVariable> Variables;
-  std::string ErrorMessage;
+  std::vector<TVariable> &Variables = Machine.Cells;
+  std::string &ErrorMessage = Machine.ErrorMessage;
   // The last SetExpression or Calculate failed because memory ran out (and
   // ErrorMessage says so): the caller's job ends, it is no formula error.
   bool OutOfMemory = false;
@@ -110,74 +81,25 @@ class TArithmeticUnit {
   // (the same result, sooner when a fault is likely); RanCarefully tells
   // afterwards whether the slots ran the careful way.
   bool CalculateSlots(int count, int &failedSlot, bool carefulFirst = false);
-  bool RanCarefully = false;
-  // The pixel loop's fast lane: BeginBatch, then RunSlotsUnchecked for any
-  // number of pixels, then EndBatch, which tests the fault flags once for all
-  // of them. It gives false when some run met a fault or a failure; then
-  // everything since BeginBatch is undone (variables, generator, math error
-  // records) and the caller runs those pixels again with CalculateSlots.
-  void BeginBatch(int count);
-  void RunSlotsUnchecked(int count);
-  bool EndBatch();
-  // Runs slots 0 .. count-1 again as CalculateSlots does, for the variable
-  // values they leave, adding nothing to the math error records (a pixel whose
-  // records were taken already).
-  void ReplaySlots(int count);
+  bool &RanCarefully = Machine.RanCarefully;
+  // Slots 0 .. count-1 as the machine runs them one after another (what
+  // CalculateSlots runs), until a slot's code changes.
+  TMachine::TSequence &Slots(int count);
   // Makes this engine a copy of `from` for running its slots 0 .. count-1 on
   // another thread: the variables (names, values and places), the work area
   // and those slots' code. `from` is only read.
   void CopyForRunning(const TArithmeticUnit &from, int count);
-  // Whether running slots 0 .. count-1 once per pixel gives each pixel a
-  // result of its own, whatever ran before: no slot draws random numbers, and
-  // every variable the slots write is written, in slot order, before any slot
-  // reads it. Variables in `preset` count as written before the first slot.
-  bool SlotsIndependent(int count, const std::vector<std::int32_t> &preset) const;
-  // Works out slot `index`'s steps (and machine code) now, as its first run
-  // would; nothing to do when they are up to date.
-  void PrepareSlot(int index);
-  // Puts code made by the painter (not compiled from a line) into slot `index`.
-  void InstallCode(int index, std::vector<TInstruction> code);
-  // Runs of installed code over scratch variables: BeginProbe, any number of
-  // RunRaw, then EndProbe, which is true when none of them met anything (a
-  // fault flag, a math error, a run the machine code could not finish).
-  // Otherwise the math error records they added are taken back and the flags
-  // cleared; the variables are left as the runs wrote them.
-  void BeginProbe();
-  void RunRaw(int index);
-  bool EndProbe();
   // Appends the recorded math errors (at most `limit` lines) and empties the record.
   void GetMathErrors(TStringList &list, std::size_t limit = SIZE_MAX);
 
  private:
   bool Compile(int index, const std::string &text);
-  bool CalculateGuarded(int index, long double &result);
   std::unordered_map<std::string, std::int32_t> VariableIndex;  // name -> first index
-  std::uint64_t StorageGeneration = 1;  // bumped whenever Work or Variables move
-  std::int32_t InstructionIndex = 0;    // the running instruction, for math error records
-
+  TMachine::TSequence SlotSequence;  // slots 0 .. SlotSequenceCount-1
+  int SlotSequenceCount = -1;        // -1: to be worked out again
   bool GrowVariables();
   bool GrowWork();
-  TRunSnapshot Snapshot;                   // before a Calculate
-  TRunSnapshot SlotsSnapshot;              // before a run of slots 0 .. count-1
-  std::vector<std::int32_t> SlotsWritten;  // variables written by slots 0 .. SlotsWrittenCount-1
-  int SlotsWrittenCount = -1;              // -1: to be worked out again
-  struct TRunGuard;
-  std::unique_ptr<TRunGuard> Batch;
-  bool BatchFailed = false;
-  TRunMark Mark{true};  // where the batch or probe began
-  void PrepareSlotsWritten(int count);
-  void PrepareSteps(TExpression &e);
-  bool CompileNative(TExpression &e);
-  friend class TNativeTranslator;
-  bool NativeBailout = false;  // the machine code met something only the interpreter can report
-  // Where the machine code puts its registers aside around a call out of
-  // line (a zero divisor), and the call's value after them.
-  long double NativeSpill[9] = {};
-  bool RunFast(TExpression &e, long double &result);
-  template <bool Careful>
-  bool Run(TExpression &e, long double &result);
   bool Fail(const char *message);
-  void NoteWrittenVariables(TExpression &slot);
 
   // Translation state of one SetExpression.
   struct TTranslation;

@@ -18,7 +18,7 @@ std::string OperandText(const TArithmeticUnit &engine, const TArithmeticUnit::TO
 TStringList DisassembleSteps(TArithmeticUnit &engine, int index) {
   TStringList lines;
   if (index < 0 || index >= engine.ExpressionCount) return lines;
-  engine.PrepareSlot(index);
+  engine.Machine.Prepare(engine.Expressions[static_cast<std::size_t>(index)]);
   const TArithmeticUnit::TExpression &e = engine.Expressions[static_cast<std::size_t>(index)];
   if (e.Code.empty() || e.Steps.size() != e.Code.size()) return lines;
   lines.push_back("steps " + std::to_string(e.Steps.size()) + (e.Native ? " machine-code" : " interpreter"));

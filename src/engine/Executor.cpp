@@ -6,7 +6,7 @@
 #include <cfenv>
 
 #include "compiler/Opcodes.h"
-#include "engine/ArithmeticUnit.h"
+#include "engine/Machine.h"
 #include "engine/Builtins.h"
 #include "engine/CheckedMath.h"
 #include "engine/MathErrorManager.h"
@@ -18,7 +18,7 @@ constexpr const char *ProcessorFault = "数式の実行中にエラーが発生�
 }  // namespace
 
 template <bool Careful>
-bool TArithmeticUnit::Run(TExpression &e, long double &result) {
+bool TMachine::Run(TProgram &e, long double &result) {
   // Each case is expanded once per variant V (which operands come from the
   // register holding the previous result), so that choice costs nothing at run time.
 #define A0 ((V & 1) ? acc : *p[0])
@@ -102,7 +102,7 @@ bool TArithmeticUnit::Run(TExpression &e, long double &result) {
     ErrorMessage = ProcessorFault;
     return true;
   };
-  const TExpression::TStep *step = e.Steps.data();
+  const TProgram::TStep *step = e.Steps.data();
   std::int32_t ip = 0;
   long double *const *p = step->P;
   long double acc = 0;  // the value the previous instruction wrote
@@ -198,7 +198,7 @@ L_unknown:
 #undef A0
 }
 
-template bool TArithmeticUnit::Run<false>(TExpression &e, long double &result);
-template bool TArithmeticUnit::Run<true>(TExpression &e, long double &result);
+template bool TMachine::Run<false>(TProgram &e, long double &result);
+template bool TMachine::Run<true>(TProgram &e, long double &result);
 
 }  // namespace velmora

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "compiler/Opcodes.h"
-#include "engine/ArithmeticUnit.h"
+#include "engine/Machine.h"
 #include "engine/Builtins.h"
 #include "engine/CheckedMath.h"
 #include "engine/MathErrorManager.h"
@@ -65,7 +65,7 @@ constexpr TFunctionTable Functions{};
 // ---------------------------------------------------------------------------
 // Built-ins
 
-long double TNativeTranslator::NativeLog(TArithmeticUnit *unit, std::int32_t ip, long double baseValue,
+long double TNativeTranslator::NativeLog(TMachine *unit, std::int32_t ip, long double baseValue,
                                          long double value) {
   unit->InstructionIndex = ip;
   long double result;
@@ -74,7 +74,7 @@ long double TNativeTranslator::NativeLog(TArithmeticUnit *unit, std::int32_t ip,
   return 0;
 }
 
-long double TNativeTranslator::NativeRandom(TArithmeticUnit *unit, std::int32_t, long double v, long double) {
+long double TNativeTranslator::NativeRandom(TMachine *unit, std::int32_t, long double v, long double) {
   long double result;
   if (builtin::Random(v, result) != builtin::TOutcome::Refused) return result;
   unit->NativeBailout = true;
@@ -84,14 +84,14 @@ long double TNativeTranslator::NativeRandom(TArithmeticUnit *unit, std::int32_t,
 // A zero divisor, as the interpreter handles it: recorded with its
 // substitute value in math error mode; otherwise the run is replayed, which
 // stops there.
-long double TNativeTranslator::NativeZeroDivision(TArithmeticUnit *unit, std::int32_t ip) {
+long double TNativeTranslator::NativeZeroDivision(TMachine *unit, std::int32_t ip) {
   unit->InstructionIndex = ip;
   long double result = 0;
   if (builtin::ZeroDivision(unit->MathErrorMode, result) == builtin::TOutcome::Refused) unit->NativeBailout = true;
   return result;
 }
 
-long double TNativeTranslator::NativeRandomize(TArithmeticUnit *, std::int32_t, long double, long double) {
+long double TNativeTranslator::NativeRandomize(TMachine *, std::int32_t, long double, long double) {
   builtin::Randomize();
   return 0;
 }
@@ -115,7 +115,7 @@ void TNativeTranslator::CallMemoized(long double (*function)(long double)) {
   Deliver();
 }
 
-void TNativeTranslator::CallBuiltin(long double (*function)(TArithmeticUnit *, std::int32_t, long double,
+void TNativeTranslator::CallBuiltin(long double (*function)(TMachine *, std::int32_t, long double,
                                                             long double)) {
   Out.RdiIs(&Unit);
   Out.EsiIs(static_cast<std::int32_t>(I));
@@ -263,7 +263,7 @@ std::unique_ptr<TNativeCode> TNativeTranslator::Translate() {
   return nullptr;  // no end instruction
 }
 
-bool TArithmeticUnit::CompileNative(TExpression &e) {
+bool TMachine::CompileNative(TProgram &e) {
   e.Native.reset();
   e.Memos.clear();
   if (!TNativeCode::Supported || !NativeCodeEnabled) return false;

@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "engine/ArithmeticUnit.h"
+#include "engine/Machine.h"
 #include "engine/NativeEmitter.h"
 
 namespace velmora {
@@ -22,14 +22,14 @@ struct TPlace {
   bool operator==(const TPlace &o) const { return Area == o.Area && Index == o.Index; }
 };
 
-inline TPlace PlaceOf(const TArithmeticUnit::TOperand &o) {
+inline TPlace PlaceOf(const TMachine::TOperand &o) {
   TPlace p;
   if (o.Mode == 1) p.Area = o.Area, p.Index = o.Index;
   return p;
 }
 
 // Loads an operand from memory onto the stack; 0 and 1 need no memory.
-inline void LoadOperand(TEmitter &out, const TArithmeticUnit::TOperand &o, const long double *p) {
+inline void LoadOperand(TEmitter &out, const TMachine::TOperand &o, const long double *p) {
   if (o.Mode != 0) out.Load(p);
   else if (o.Value == 0 && !std::signbit(o.Value)) out.Zero();
   else if (o.Value == 1) out.One();
@@ -40,18 +40,18 @@ inline void LoadOperand(TEmitter &out, const TArithmeticUnit::TOperand &o, const
 
 class TNativeTranslator {
  public:
-  TNativeTranslator(TArithmeticUnit &unit, TArithmeticUnit::TExpression &e)
+  TNativeTranslator(TMachine &unit, TMachine::TProgram &e)
       : Unit(unit), E(e), N(e.Code.size()), ReadAgain(N, {false, false, false}), WrittenValueUsed(N, false) {}
 
   // The machine code, or null when some instruction has none.
   std::unique_ptr<TNativeCode> Translate();
 
  private:
-  using TOperand = TArithmeticUnit::TOperand;
-  using TInstruction = TArithmeticUnit::TInstruction;
+  using TOperand = TMachine::TOperand;
+  using TInstruction = TMachine::TInstruction;
 
-  TArithmeticUnit &Unit;
-  TArithmeticUnit::TExpression &E;
+  TMachine &Unit;
+  TMachine::TProgram &E;
   const std::size_t N;
   // For each read, whether the place is read again before it is written
   // (variables: also before the next call, which empties the registers); for
@@ -74,7 +74,7 @@ class TNativeTranslator {
   void TranslateArithmetic(int opcode);
   void CallFunction(const void *function, int arguments);
   void CallMemoized(long double (*function)(long double));
-  void CallBuiltin(long double (*function)(TArithmeticUnit *, std::int32_t, long double, long double));
+  void CallBuiltin(long double (*function)(TMachine *, std::int32_t, long double, long double));
 
   // The register stack.
   int Depth(std::size_t position) const { return static_cast<int>(Stack.size() - 1 - position); }
@@ -97,10 +97,10 @@ class TNativeTranslator {
   void Arguments(int count);
 
   // What the machine code calls for the built-ins.
-  static long double NativeLog(TArithmeticUnit *unit, std::int32_t ip, long double baseValue, long double value);
-  static long double NativeRandom(TArithmeticUnit *unit, std::int32_t ip, long double v, long double unused);
-  static long double NativeRandomize(TArithmeticUnit *unit, std::int32_t ip, long double, long double);
-  static long double NativeZeroDivision(TArithmeticUnit *unit, std::int32_t ip);
+  static long double NativeLog(TMachine *unit, std::int32_t ip, long double baseValue, long double value);
+  static long double NativeRandom(TMachine *unit, std::int32_t ip, long double v, long double unused);
+  static long double NativeRandomize(TMachine *unit, std::int32_t ip, long double, long double);
+  static long double NativeZeroDivision(TMachine *unit, std::int32_t ip);
 };
 
 }  // namespace velmora

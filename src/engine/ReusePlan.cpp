@@ -77,7 +77,7 @@ class TBuilder {
   std::int32_t Read(const TArithmeticUnit::TOperand &o);
   std::int32_t Operation(std::uint8_t opcode, std::int32_t a, std::int32_t b);
   bool Write(const TArithmeticUnit::TOperand &o, std::int32_t value);
-  TArithmeticUnit::TOperand OperandOf(std::int32_t node, bool perPixel) const;
+  TArithmeticUnit::TOperand OperandOf(std::int32_t node) const;
 
   // The passes of Finish, in order.
   std::int32_t Cells = 0;
@@ -204,9 +204,10 @@ bool TBuilder::Take(const TArithmeticUnit::TInstruction &ins) {
   return Write(o[0], Operation(ins.Opcode, Read(o[1]), Read(o[2])));
 }
 
-// Per pixel, row values are read from the work registers the row table's
-// entries are copied into; everything else from its own place.
-TArithmeticUnit::TOperand TBuilder::OperandOf(std::int32_t node, bool perPixel) const {
+// A value is read from its cell, or from the work register of a per-pixel
+// temporary. (Per pixel, the cells of the row values are the per-pixel
+// program's inputs, which take the row table's entries.)
+TArithmeticUnit::TOperand TBuilder::OperandOf(std::int32_t node) const {
   const TNode &n = Nodes[static_cast<std::size_t>(node)];
   TArithmeticUnit::TOperand o;
   if (n.Immediate) {
@@ -215,11 +216,6 @@ TArithmeticUnit::TOperand TBuilder::OperandOf(std::int32_t node, bool perPixel) 
     return o;
   }
   o.Mode = 1;
-  if (perPixel && n.RowSlot >= 0) {
-    o.Area = 0;
-    o.Index = n.RowSlot;
-    return o;
-  }
   o.Area = n.Cell >= 0 ? 1 : 0;
   o.Index = n.Cell >= 0 ? n.Cell : n.Work;
   return o;
@@ -268,14 +264,14 @@ void TBuilder::PlaceCells() {
   }
 }
 
-// The row values a pixel reads take the first work registers; the pixel's
-// own temporaries come after them.
+// The row values a pixel reads make a row of the row table; the pixel's own
+// temporaries take work registers.
 void TBuilder::PlaceWork(TReusePlan &plan) {
-  std::int32_t work = 0;
+  std::int32_t row = 0, work = 0;
   for (std::size_t i = 0; i < Nodes.size(); ++i) {
     TNode &n = Nodes[i];
     if (n.Opcode != 0 && n.Class == WithY && (n.ReadPerPixel || IsChannel(i))) {
-      n.RowSlot = work++;
+      n.RowSlot = row++;
       plan.RowCells.push_back(n.Cell);
     }
   }
@@ -296,12 +292,11 @@ void TBuilder::WritePrograms(TReusePlan &plan) const {
     const TNode &n = Nodes[i];
     if (n.Cell >= 0 && (n.HasValue || n.Immediate)) plan.Initial.push_back({n.Cell, n.Value});
     if (n.Opcode == 0) continue;
-    const bool perPixel = n.Class == WithPixel;
     TArithmeticUnit::TInstruction ins;
     ins.Opcode = n.Opcode;
-    ins.Operands[0] = OperandOf(static_cast<std::int32_t>(i), false);
-    ins.Operands[1] = OperandOf(n.A, perPixel);
-    if (n.B >= 0) ins.Operands[2] = OperandOf(n.B, perPixel);
+    ins.Operands[0] = OperandOf(static_cast<std::int32_t>(i));
+    ins.Operands[1] = OperandOf(n.A);
+    if (n.B >= 0) ins.Operands[2] = OperandOf(n.B);
     plan.Code[n.Class].push_back(ins);
     ++plan.Operations[n.Class];
   }

@@ -22,10 +22,10 @@ namespace velmora {
 
 struct TReusePlan {
   using TInstruction = TArithmeticUnit::TInstruction;
-  // The programs over the cells of a scratch engine, each ending with an end.
+  // The programs over the cells of a machine of their own, each ending with an end.
   enum TProgram { Once = 0, PerColumn = 1, PerRow = 2, PerPixel = 3 };
   std::vector<TInstruction> Code[4];
-  std::int32_t Cells = 0;  // the scratch engine's variables; cell k is variable k
+  std::int32_t Cells = 0;  // the cells the programs use
   std::int32_t X = -1, Y = -1;
   std::int32_t OldColour[3] = {-1, -1, -1};  // getr, getg, getb; -1 when nothing reads them
   // Cells that start with a value: the variables the slots only read, and constants.
@@ -35,12 +35,12 @@ struct TReusePlan {
   };
   std::vector<TInitial> Initial;
   // The cells of the row values a pixel reads, in the order of a row table's
-  // entries; per pixel the per-pixel program reads them from work registers
-  // 0 .. RowCells.size()-1, where the row's entries are copied.
+  // entries: the per-row program writes them, and they are the per-pixel
+  // program's inputs, which take the row's entries.
   std::vector<std::int32_t> RowCells;
-  // Where r, g and b are after a pixel: a work register (a row value) or a cell.
+  // Where r, g and b are after a pixel: a row value or a cell.
   struct TPlace {
-    std::uint8_t Area = 1;  // 0 work register, 1 cell
+    std::uint8_t Area = 1;  // 0 a row value (an entry of RowCells), 1 cell
     std::int32_t Index = -1;
   };
   TPlace Channels[3];

@@ -1,25 +1,25 @@
-// A slot's instructions as the executor runs them: each operand's place
+// A program's instructions as the executor runs them: each operand's place
 // worked out once, which operands the executor still holds in its register
 // (the previous instruction's result), and which results need no store
 // because no later instruction reads them from memory.
 #include <vector>
 
 #include "compiler/Opcodes.h"
-#include "engine/ArithmeticUnit.h"
+#include "engine/Machine.h"
 
 namespace velmora {
 
-void TArithmeticUnit::PrepareSteps(TExpression &e) {
+void TMachine::PrepareSteps(TProgram &e) {
   e.Steps.resize(e.Code.size());
   const long double *previous = nullptr;  // where the previous instruction wrote
   for (std::size_t i = 0; i < e.Code.size(); ++i) {
     TInstruction &ins = e.Code[i];
-    TExpression::TStep &step = e.Steps[i];
+    TProgram::TStep &step = e.Steps[i];
     for (int k = 0; k < 3; ++k) {
       TOperand &o = ins.Operands[k];
       if (o.Mode == 0) step.P[k] = &o.Value;
       else if (o.Area == 0) step.P[k] = &Work[static_cast<std::size_t>(o.Index)];
-      else step.P[k] = &Variables[static_cast<std::size_t>(o.Index)].Value;
+      else step.P[k] = &Cells[static_cast<std::size_t>(o.Index)].Value;
     }
     const bool readsOperand0 = ReadsOperand0(ins.Opcode);
     int variant = 0;
@@ -36,7 +36,7 @@ void TArithmeticUnit::PrepareSteps(TExpression &e) {
   std::vector<std::uint8_t> readNext(static_cast<std::size_t>(WorkCapacity), 0);
   for (std::size_t i = e.Code.size(); i-- > 0;) {
     const TInstruction &ins = e.Code[i];
-    TExpression::TStep &step = e.Steps[i];
+    TProgram::TStep &step = e.Steps[i];
     const int variant = step.Op % 8;
     auto isWork = [](const TOperand &o) { return o.Mode == 1 && o.Area == 0; };
     if (WritesOperand0(ins.Opcode) && isWork(ins.Operands[0])) {
@@ -59,12 +59,6 @@ void TArithmeticUnit::PrepareSteps(TExpression &e) {
   }
   e.StepsGeneration = StorageGeneration;
   CompileNative(e);
-}
-
-void TArithmeticUnit::PrepareSlot(int index) {
-  if (index < 0 || index >= ExpressionCount) return;
-  TExpression &e = Expressions[static_cast<std::size_t>(index)];
-  if (!e.Code.empty() && e.StepsGeneration != StorageGeneration) PrepareSteps(e);
 }
 
 }  // namespace velmora

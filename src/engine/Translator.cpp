@@ -86,7 +86,7 @@ bool TArithmeticUnit::Compile(int index, const std::string &text) {
   TExpression &slot = Expressions[static_cast<std::size_t>(index)];
   slot.Source = text;
 
-  SlotsWrittenCount = -1;  // the slot's code changes
+  SlotSequenceCount = -1;  // the slot's code changes
   Scanner.Text = text;
   if (!Scanner.Tokenize()) {
     ErrorMessage = Scanner.ErrorMessage;
@@ -145,7 +145,7 @@ bool TArithmeticUnit::Compile(int index, const std::string &text) {
     slot.Code.clear();
     return false;
   }
-  NoteWrittenVariables(slot);
+  slot.NoteWritten();
   return true;
 }
 

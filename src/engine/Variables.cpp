@@ -1,6 +1,7 @@
 // The engine's storage: the variable table (names, values, a name index) and
-// the work area of temporaries. Both grow by doubling; a move of either makes
-// every slot work out its operands' places again.
+// the work area of temporaries (the machine's cells and work registers). Both
+// grow by doubling; a move of either makes every slot work out its operands'
+// places again.
 #include <limits>
 #include <new>
 
@@ -22,7 +23,7 @@ bool TArithmeticUnit::GrowVariables() {
       bigger[static_cast<std::size_t>(i)] = std::move(Variables[static_cast<std::size_t>(i)]);
     Variables.swap(bigger);
     VariableCapacity *= 2;
-    ++StorageGeneration;
+    Machine.Moved();
     return true;
   } catch (const std::bad_alloc &) {
     ErrorMessage = OutOfMemoryText;
@@ -65,12 +66,7 @@ void TArithmeticUnit::ClearVariables() {
 
 bool TArithmeticUnit::GrowWork() {
   try {
-    if (WorkCapacity > std::numeric_limits<std::int32_t>::max() / 2) throw std::bad_alloc();
-    // Temporaries are written before they are read; nothing needs carrying over.
-    std::vector<long double> bigger(static_cast<std::size_t>(WorkCapacity) * 2, 0.0L);
-    Work.swap(bigger);
-    WorkCapacity *= 2;
-    ++StorageGeneration;
+    if (!Machine.GrowWork()) throw std::bad_alloc();
     return true;
   } catch (const std::bad_alloc &) {
     ErrorMessage = OutOfMemoryText;

@@ -11,6 +11,7 @@
 
 #include "engine/MathErrorManager.h"
 #include "paint/PassOrder.h"
+#include "engine/SlotAnalysis.h"
 #include "paint/PixelValues.h"
 #include "paint/ReusedPixels.h"
 
@@ -21,10 +22,11 @@ namespace {
 std::string ConstantsPrefix(std::size_t line) { return "定数式(" + std::to_string(line + 1) + "行目): "; }
 std::string CarpetPrefix(std::size_t line) { return "絨毯の数式(" + std::to_string(line + 1) + "行目): "; }
 
-// The variables the paint command reads and writes around the slots, in one engine.
+// The variables the paint command reads and writes around the slots, on one
+// machine (the engine's, or a painting thread's copy of it).
 struct TPixelRunner {
-  TArithmeticUnit &Engine;
-  int Slots;
+  TMachine &Machine;
+  TMachine::TSequence &Slots;
   TPaintVariables Names;
   TPixelInputs Inputs;
   long double *R, *G, *B;
@@ -32,23 +34,23 @@ struct TPixelRunner {
   // of pixels whose terms are sound.
   TReuseRunner *Reuse = nullptr;
 
-  // `names`: the paint's variables in `engine` (or in the engine it is a copy of).
-  TPixelRunner(TArithmeticUnit &engine, int slots, const TPaintVariables &names)
-      : Engine(engine), Slots(slots), Names(names), R(&Value(names.Colour[0])), G(&Value(names.Colour[1])),
+  // `names`: the paint's variables in the engine (whose machine this is, or is a copy of).
+  TPixelRunner(TMachine &machine, TMachine::TSequence &slots, const TPaintVariables &names)
+      : Machine(machine), Slots(slots), Names(names), R(&Value(names.Colour[0])), G(&Value(names.Colour[1])),
         B(&Value(names.Colour[2])) {
     Inputs.X = &Value(names.X);
     Inputs.Y = &Value(names.Y);
     for (int c = 0; c < 3; ++c) Inputs.OldColour[c] = &Value(names.OldColour[c]);
     Inputs.ReadsOldColour = true;
   }
-  long double &Value(std::int32_t variable) { return Engine.Variables[static_cast<std::size_t>(variable)].Value; }
+  long double &Value(std::int32_t variable) { return Machine.Cells[static_cast<std::size_t>(variable)].Value; }
 
   // One pixel: its inputs, the slots, its colour. False with `failed` the
   // failing slot when a slot fails.
   // `carefulFirst`: a fault is likely (the pixel before had one).
   bool Run(const TPicture &source, int px, int py, std::uint32_t &colour, int &failed, bool carefulFirst = false) {
     Inputs.Set(source, px, py);
-    if (!Engine.CalculateSlots(Slots, failed, carefulFirst)) return false;
+    if (!Machine.RunChecked(Slots, failed, carefulFirst)) return false;
     colour = ColourOf(*R, *G, *B);
     return true;
   }
@@ -67,14 +69,14 @@ struct TPixelRunner {
       std::fill(records, records + count, kept.Count);  // they leave none
       return Reuse->RunBatch(source, px, py, count, colours, step);
     }
-    Engine.BeginBatch(Slots);
+    Machine.BeginRun(Slots);
     for (int j = 0; j < count; ++j) {
       Inputs.Set(source, px, py + j * step);
-      Engine.RunSlotsUnchecked(Slots);
+      Machine.Go(Slots);
       colours[j] = ColourOf(*R, *G, *B);
       records[j] = kept.Count;
     }
-    return Engine.EndBatch();
+    return Machine.End();
   }
 
   // Runs a pixel again for the variable values it leaves, without adding to
@@ -82,7 +84,11 @@ struct TPixelRunner {
   void Replay(const TPicture &source, std::int64_t pixel, int height) {
     const int px = static_cast<int>(pixel / height), py = static_cast<int>(pixel % height);
     Inputs.Set(source, px, py);
-    Engine.ReplaySlots(Slots);
+    TRunSnapshot records;
+    records.SaveRecords();
+    int failed;
+    Machine.RunChecked(Slots, failed);
+    records.RestoreRecords();
   }
 };
 
@@ -178,12 +184,12 @@ TLoopEnd PaintColumns(TPixelRunner &runner, const TPicture &source, TPicture &pa
         for (int j = 0; j < count; ++j) {
           const std::int32_t had = records.Count;
           const bool ran = runner.Run(source, px, py + j * rows.Step, colours[j], unit.Failure.Slot, carefulNext);
-          carefulNext = runner.Engine.RanCarefully;
+          carefulNext = runner.Machine.RanCarefully;
           unit.RecordPixels.insert(unit.RecordPixels.end(), static_cast<std::size_t>(records.Count - had),
                                    pixel + j * rows.Step);
           if (!ran) {
             unit.Failure.Pixel = unit.Next = pixel + j * rows.Step;
-            unit.Failure.Message = runner.Engine.ErrorMessage;
+            unit.Failure.Message = runner.Machine.ErrorMessage;
             unit.Failed = true;
             return TLoopEnd::Failed;
           }
@@ -212,7 +218,7 @@ TLoopEnd PaintSequentially(TPixelRunner &runner, const TPicture &source, TPictur
 // Pixels that do not depend on each other, on several threads, column by
 // column or coarse to fine (`passes`): runs of columns are handed out in
 // order (pass after pass) to whichever thread is free; each thread has its
-// own copy of the engine and its own math error records, which are joined
+// own copy of the engine's machine and its own math error records, which are joined
 // in column order afterwards. The caller's engine is then brought to the
 // state one thread would have left by running again the last pixel that
 // counts (and the failing one), which gives the same values because every
@@ -233,11 +239,11 @@ TLoopEnd PaintInParallel(TPixelRunner &runner, int threads, const TReuseShared *
   std::exception_ptr threadError;
   std::mutex threadErrorLock;
   std::atomic<bool> abandoned{false};
-  auto workOnUnits = [&](TArithmeticUnit &engine) {
+  auto workOnUnits = [&](TMachineCopy &copy) {
     TMathErrorManager records;
     records.Limit = room;
     TThreadMathErrors useOwnRecords(records);
-    TPixelRunner own(engine, runner.Slots, runner.Names);
+    TPixelRunner own(copy.Machine, copy.Sequence, runner.Names);
     std::unique_ptr<TReuseRunner> reused = reuse ? std::make_unique<TReuseRunner>(*reuse) : nullptr;
     own.Reuse = reused.get();
     const auto stop = [&](std::int64_t pixel) {
@@ -253,9 +259,9 @@ TLoopEnd PaintInParallel(TPixelRunner &runner, int threads, const TReuseShared *
       if (Cancelled(control) || abandoned.load()) return;
     }
   };
-  auto work = [&](TArithmeticUnit &engine) {
+  auto work = [&](TMachineCopy &copy) {
     try {
-      workOnUnits(engine);
+      workOnUnits(copy);
     } catch (...) {
       const std::lock_guard<std::mutex> hold(threadErrorLock);
       if (!threadError) threadError = std::current_exception();
@@ -263,12 +269,9 @@ TLoopEnd PaintInParallel(TPixelRunner &runner, int threads, const TReuseShared *
     }
   };
 
-  std::vector<std::unique_ptr<TArithmeticUnit>> engines;
+  std::vector<std::unique_ptr<TMachineCopy>> engines;
   std::vector<std::thread> pool;
-  for (int t = 0; t < threads; ++t) {
-    engines.push_back(std::make_unique<TArithmeticUnit>());
-    engines.back()->CopyForRunning(runner.Engine, runner.Slots);
-  }
+  for (int t = 0; t < threads; ++t) engines.push_back(std::make_unique<TMachineCopy>(runner.Machine, runner.Slots));
   for (int t = 1; t < threads; ++t) {
     try {
       pool.emplace_back(work, std::ref(*engines[static_cast<std::size_t>(t)]));
@@ -369,14 +372,14 @@ TPaintResult PaintCarpet(TArithmeticUnit &engine, const TStringList &constants, 
   if (control.Prepare) control.Prepare();
 
   const TPaintVariables names = ResolvePaintVariables(engine);
-  TPixelRunner runner(engine, slots, names);
+  TPixelRunner runner(engine.Machine, engine.Slots(slots), names);
 
   int threads = control.Threads > 0 ? control.Threads : static_cast<int>(std::thread::hardware_concurrency());
   threads = std::clamp(threads, 1, std::max(width, 1));
   // The paint command writes these before the slots run.
   const std::vector<std::int32_t> preset = {names.X, names.Y, names.OldColour[0], names.OldColour[1],
                                             names.OldColour[2]};
-  const bool independent = engine.SlotsIndependent(slots, preset);
+  const bool independent = SlotsIndependent(engine, slots, preset);
   if (!independent) threads = 1;
   result.Threads = threads;
   // Such pixels may as well come coarse to fine: a picture to look at sooner.

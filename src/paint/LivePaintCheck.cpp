@@ -6,6 +6,7 @@
 #include "compiler/Opcodes.h"
 #include "engine/ArithmeticUnit.h"
 #include "engine/ReusePlan.h"
+#include "engine/SlotAnalysis.h"
 
 namespace velmora {
 
@@ -116,7 +117,7 @@ TLivePaintVerdict CheckLivePaint(const TStringList &constants, const TStringList
       return Refuse(TLivePaintVerdict::ReadsOldPicture, "前の絵の色（getr 等）を読みます．");
   const std::vector<std::int32_t> preset = {names.X, names.Y, names.OldColour[0], names.OldColour[1],
                                             names.OldColour[2]};
-  if (!engine.SlotsIndependent(slots, preset))
+  if (!SlotsIndependent(engine, slots, preset))
     return Refuse(TLivePaintVerdict::PixelsDepend, "前の画素の値を読みます．");
   return {};
 }

@@ -1,8 +1,6 @@
 #include "paint/ReusedPixels.h"
 
-#include <cstring>
 #include <new>
-#include <string>
 
 #include "engine/MathErrorManager.h"
 #include "paint/PixelValues.h"
@@ -15,9 +13,7 @@ namespace {
 // computed per pixel.
 constexpr std::size_t MaxRowTableValues = std::size_t{1} << 22;
 
-long double &Cell(TArithmeticUnit &engine, std::int32_t cell) {
-  return engine.Variables[static_cast<std::size_t>(cell)].Value;
-}
+long double &Cell(TMachine &machine, std::int32_t cell) { return machine.Cells[static_cast<std::size_t>(cell)].Value; }
 
 }  // namespace
 
@@ -32,18 +28,14 @@ std::unique_ptr<TReuseShared> PrepareReuse(TArithmeticUnit &engine, const TPaint
     return nullptr;
   if (cancelled()) return nullptr;
 
-  TArithmeticUnit &p = shared->Prototype;
+  TMachine &p = shared->Machine;
   p.MathErrorMode = true;
   p.NativeCodeEnabled = engine.NativeCodeEnabled;
-  p.ReuseEnabled = false;
-  // Cell k is variable k; the names cannot come from a formula.
-  for (std::int32_t k = 0; k < plan.Cells; ++k) {
-    if (p.SearchVariable("#" + std::to_string(k), true) != k) throw std::bad_alloc();
-  }
+  p.Cells.resize(static_cast<std::size_t>(plan.Cells));
   for (const TReusePlan::TInitial &initial : plan.Initial) Cell(p, initial.Cell) = initial.Value;
   for (int program = 0; program < 4; ++program) {
     if (cancelled()) return nullptr;
-    p.InstallCode(program, std::move(plan.Code[program]));
+    p.Load(shared->Programs[program], std::move(plan.Code[program]));
   }
 
   // Faults of the terms computed here are looked for, not reported: those
@@ -53,8 +45,8 @@ std::unique_ptr<TReuseShared> PrepareReuse(TArithmeticUnit &engine, const TPaint
   if (cancelled()) return nullptr;
   if (plan.Operations[TReusePlan::Once] > 0) {
     p.BeginProbe();
-    p.RunRaw(TReusePlan::Once);
-    if (!p.EndProbe()) return nullptr;
+    p.Go(shared->Programs[TReusePlan::Once]);
+    if (!p.End()) return nullptr;
   }
   const std::size_t n = plan.RowCells.size();
   shared->RowTable.assign(n * static_cast<std::size_t>(height), 0.0L);
@@ -68,8 +60,8 @@ std::unique_ptr<TReuseShared> PrepareReuse(TArithmeticUnit &engine, const TPaint
     if (rowWork) {
       Cell(p, plan.Y) = y;
       p.BeginProbe();
-      p.RunRaw(TReusePlan::PerRow);
-      sound = p.EndProbe();
+      p.Go(shared->Programs[TReusePlan::PerRow]);
+      sound = p.End();
       for (std::size_t k = 0; k < n; ++k) row[k] = Cell(p, plan.RowCells[k]);
     }
     shared->FaultedRowsBefore[static_cast<std::size_t>(y) + 1] =
@@ -87,19 +79,21 @@ std::unique_ptr<TReuseShared> PrepareReuse(TArithmeticUnit &engine, const TPaint
 TReuseRunner::TReuseRunner(const TReuseShared &shared)
     : Shared(shared), ColumnWork(shared.Plan.Operations[TReusePlan::PerColumn] > 0),
       PixelWork(shared.Plan.Operations[TReusePlan::PerPixel] > 0) {
-  Engine.CopyForRunning(shared.Prototype, 4);
-  Engine.MathErrorMode = true;
-  Engine.Expressions[TReusePlan::PerPixel].MemoizeCalls = true;
+  Machine.CopyFrom(shared.Machine);
+  Machine.MathErrorMode = true;
+  TMachine::CopyProgram(Column, shared.Programs[TReusePlan::PerColumn]);
+  TMachine::CopyProgram(Pixel, shared.Programs[TReusePlan::PerPixel]);
+  Pixel.MemoizeCalls = true;
   const TReusePlan &plan = shared.Plan;
-  Inputs.X = &Cell(Engine, plan.X);
-  Inputs.Y = &Cell(Engine, plan.Y);
+  Machine.DeclareInputs(plan.RowCells);
+  Inputs.X = &Cell(Machine, plan.X);
+  Inputs.Y = &Cell(Machine, plan.Y);
   for (int c = 0; c < 3; ++c) {
-    Inputs.OldColour[c] = plan.OldColour[c] >= 0 ? &Cell(Engine, plan.OldColour[c]) : &UnreadOldColour[c];
+    Inputs.OldColour[c] = plan.OldColour[c] >= 0 ? &Cell(Machine, plan.OldColour[c]) : &UnreadOldColour[c];
     if (plan.OldColour[c] >= 0) Inputs.ReadsOldColour = true;
     const TReusePlan::TPlace &place = plan.Channels[c];
-    Channels[c] = place.Area == 0 ? &Engine.Work[static_cast<std::size_t>(place.Index)] : &Cell(Engine, place.Index);
+    Channels[c] = &Cell(Machine, place.Area == 0 ? plan.RowCells[static_cast<std::size_t>(place.Index)] : place.Index);
   }
-  RowWork = Engine.Work.data();
   for (int c = 0; c < 3; ++c)
     if (plan.ChannelChanges[c] == TReusePlan::PerPixel) PixelChannels[PixelChannelCount++] = c;
 }
@@ -108,9 +102,9 @@ void TReuseRunner::BeginColumn(int px) {
   *Inputs.X = px;
   ColumnFaulted = false;
   if (ColumnWork) {
-    Engine.BeginProbe();
-    Engine.RunRaw(TReusePlan::PerColumn);
-    ColumnFaulted = !Engine.EndProbe();
+    Machine.BeginProbe();
+    Machine.Go(Column);
+    ColumnFaulted = !Machine.End();
   }
   ColumnColour = 0;
   for (int c = 0; c < 3; ++c) {
@@ -121,12 +115,12 @@ void TReuseRunner::BeginColumn(int px) {
 
 bool TReuseRunner::RunBatch(const TPicture &source, int px, int py, int count, std::uint32_t *colours, int step) {
   const std::size_t n = Shared.Plan.RowCells.size();
-  Engine.BeginProbe();
+  Machine.BeginProbe();
   for (int j = 0; j < count; ++j) {
     const int y = py + j * step;
     Inputs.Set(source, px, y);
-    if (n > 0) std::memcpy(RowWork, Shared.RowTable.data() + static_cast<std::size_t>(y) * n, n * sizeof(long double));
-    if (PixelWork) Engine.RunRaw(TReusePlan::PerPixel);
+    if (n > 0) Machine.SetInputs(Shared.RowTable.data() + static_cast<std::size_t>(y) * n);
+    if (PixelWork) Machine.Go(Pixel);
     std::uint32_t colour = ColumnColour | Shared.RowColours[static_cast<std::size_t>(y)];
     for (int k = 0; k < PixelChannelCount; ++k) {
       const int c = PixelChannels[k];
@@ -134,7 +128,7 @@ bool TReuseRunner::RunBatch(const TPicture &source, int px, int py, int count, s
     }
     colours[j] = colour;
   }
-  return Engine.EndProbe();
+  return Machine.End();
 }
 
 }  // namespace velmora

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/ArithmeticUnit.h"
+#include "engine/Machine.h"
 #include "engine/ReusePlan.h"
 #include "paint/Picture.h"
 #include "paint/PixelValues.h"
@@ -16,9 +17,10 @@ namespace velmora {
 
 struct TReuseShared {
   TReusePlan Plan;
-  // The plan's programs in slots 0-3 (once, per column, per row, per pixel)
-  // over its cells, holding the values computed once.
-  TArithmeticUnit Prototype;
+  // The machine the plan's programs run on, its cells holding the values
+  // computed once, and the programs (once, per column, per row, per pixel).
+  TMachine Machine;
+  TMachine::TProgram Programs[4];
   std::vector<long double> RowTable;  // per row, the values of Plan.RowCells
   // How many rows before row y had a reused term fault, for y = 0 .. height.
   std::vector<std::int32_t> FaultedRowsBefore;
@@ -56,7 +58,10 @@ class TReuseRunner {
 
  private:
   const TReuseShared &Shared;
-  TArithmeticUnit Engine;
+  // A copy of the shared machine, running copies of the per-column and
+  // per-pixel programs; the row values are the per-pixel program's inputs.
+  TMachine Machine;
+  TMachine::TProgram Column, Pixel;
   TPixelInputs Inputs;
   long double UnreadOldColour[3] = {};  // where the channels nothing reads go
   long double *Channels[3];
@@ -64,7 +69,6 @@ class TReuseRunner {
   // the others for the current column (those that change once or per column).
   int PixelChannels[3], PixelChannelCount = 0;
   std::uint32_t ColumnColour = 0;
-  long double *RowWork;  // where a row's entries go for the per-pixel program
   bool ColumnWork, PixelWork;
   bool ColumnFaulted = false;
 };
