@@ -26,6 +26,13 @@ class TCallMemo {
   std::uint64_t Lookups = 0, Hits = 0;
   bool Off = false;
 
+  // Gives a site that stopped looking a new trial (a paint whose first
+  // pixels were too sparse to show its repeats, such as a coarse pass).
+  void Rearm() {
+    Off = false;
+    Lookups = Hits = 0;
+  }
+
   // Whether an opcode's function is worth a memo.
   static bool Worth(int opcode);
   // Memos one piece of code gets at most (each table is 2 MB); later calls go

@@ -76,6 +76,9 @@ class TMachine {
     }
     // Works out WrittenVariables from Code.
     void NoteWritten();
+    void RearmMemos() {
+      for (auto &memo : Memos) memo->Rearm();
+    }
   };
   // Programs run one after another (for one pixel), and every cell they write.
   struct TSequence {

@@ -59,6 +59,18 @@ struct TPixelRunner {
     if (Reuse) Reuse->BeginColumn(px);
   }
 
+  // The call memos judge whether arguments repeat from their first lookups;
+  // coarse passes are too sparse to show it, so the last, dense pass (three
+  // quarters of the pixels) gets a trial of its own.
+  int Pass = 0;
+  void EnterPass(int pass) {
+    if (pass == Pass) return;
+    Pass = pass;
+    if (pass != PaintPasses - 1) return;
+    for (TMachine::TProgram *program : Slots.Programs) program->RearmMemos();
+    if (Reuse) Reuse->RearmMemos();
+  }
+
   // Pixels py, py+step, ... (count of them) of column px with one fault test
   // for all of them; false when that found one (nothing of the run is left then).
   // The math error records kept after each pixel are counted in `records`.
@@ -142,6 +154,7 @@ template <class TStop>
 TLoopEnd PaintColumns(TPixelRunner &runner, const TPicture &source, TPicture &painted, const TPaintSchedule &order,
                       TPaintUnit &unit, const TStop &stop, TProgressCounter &progress) {
   const int height = source.Height;
+  if (order.InPasses()) runner.EnterPass(unit.Pass);
   std::uint32_t colours[BatchPixels];
   std::int32_t recordsAfter[BatchPixels];
   std::vector<std::uint32_t> column(progress.WantsColumns() ? static_cast<std::size_t>(height) : 0);

@@ -55,6 +55,10 @@ class TReuseRunner {
   // The colours of those pixels; false when their own code met a fault (the
   // caller computes them the ordinary way; no math error record is left).
   bool RunBatch(const TPicture &source, int px, int py, int count, std::uint32_t *colours, int step = 1);
+  void RearmMemos() {
+    Column.RearmMemos();
+    Pixel.RearmMemos();
+  }
 
  private:
   const TReuseShared &Shared;
